@@ -6,7 +6,8 @@
 /// Carried as a plain JSON integer in the "error" or "message" key of a frame.
 /// 1..100 are shared by the routing and both bridges, 1000..1010 belong to the
 /// audiometry bridge, 2000..2010 to the polysomnography bridge.
-enum SocketMessage {
+enum SocketMessage
+{
     MISSING_COMMAND = 1,
     INVALID_ARGUMENTS = 2,
     INCOMPLETE_PATIENT = 100,

@@ -1,0 +1,125 @@
+// Reads the connector's configuration file and decides whether the connector may start.
+#include "app/configuration.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+ConfigurationResult invalid()
+{
+    return {ConfigurationOutcome::Invalid, {}};
+}
+
+std::optional<QList<QHostAddress>> parseListenAddress(const QJsonValue &value)
+{
+    // The page runs in the browser on this workstation, so loopback (both families) is the default.
+    if (value.isUndefined())
+        return QList<QHostAddress>{QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)};
+    const QString text = value.toString();
+    if (text == QLatin1String("any"))
+        return QList<QHostAddress>{QHostAddress(QHostAddress::Any)};
+    QHostAddress address;
+    if (!value.isString() || !address.setAddress(text))
+        return std::nullopt;
+    return QList<QHostAddress>{address};
+}
+
+std::optional<QStringList> parseOrigins(const QJsonValue &value, bool *ok)
+{
+    *ok = true;
+    if (value.isUndefined())
+        return std::nullopt;
+    if (!value.isArray()) {
+        *ok = false;
+        return std::nullopt;
+    }
+    QStringList origins;
+    const QJsonArray array = value.toArray();
+    for (const QJsonValue &origin : array) {
+        if (!origin.isString()) {
+            *ok = false;
+            return std::nullopt;
+        }
+        origins.append(origin.toString());
+    }
+    return origins;
+}
+
+} // namespace
+
+QUrl defaultDownloadServer()
+{
+    return QUrl(QStringLiteral("https://download.sanvero.com"));
+}
+
+bool isAcceptableDownloadServer(const QUrl &server)
+{
+    if (!server.isValid() || server.host().isEmpty() || !server.userInfo().isEmpty() || server.hasQuery() ||
+        server.hasFragment() || !(server.path().isEmpty() || server.path() == QLatin1String("/")))
+        return false;
+    const QString scheme = server.scheme();
+    if (scheme == QLatin1String("https"))
+        return true;
+    if (scheme != QLatin1String("http"))
+        return false;
+    // Plain http only where nothing leaves the machine.
+    const QString host = server.host();
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+}
+
+ConfigurationResult parseConfiguration(const QByteArray &bytes)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject())
+        return {ConfigurationOutcome::NotFound, {}};
+    const QJsonObject object = document.object();
+    if (!object.contains(QLatin1String("sessionids")))
+        return invalid();
+
+    ConnectorConfiguration configuration;
+    configuration.sessionIds = object.value(QLatin1String("sessionids")).toString();
+
+    const QJsonValue server = object.value(QLatin1String("download_server"));
+    configuration.downloadServer = defaultDownloadServer();
+    if (!server.isUndefined()) {
+        const QUrl url(server.toString(), QUrl::StrictMode);
+        if (!server.isString() || !isAcceptableDownloadServer(url))
+            return invalid();
+        configuration.downloadServer = url.adjusted(QUrl::StripTrailingSlash);
+    }
+
+    configuration.checkUpdates = object.value(QLatin1String("check_updates")).toBool(false);
+
+    const QJsonValue database = object.value(QLatin1String("polysomno_database"));
+    if (database == QJsonValue(QStringLiteral("odbc")))
+        configuration.database = DatabaseBackend::Odbc;
+    else if (database == QJsonValue(QStringLiteral("sqlite")))
+        configuration.database = DatabaseBackend::Sqlite;
+    else if (!database.isUndefined())
+        return invalid();
+
+    const auto listen = parseListenAddress(object.value(QLatin1String("listen_address")));
+    if (!listen)
+        return invalid();
+    configuration.listenAddresses = *listen;
+
+    bool originsOk = false;
+    configuration.allowedOrigins = parseOrigins(object.value(QLatin1String("allowed_origins")), &originsOk);
+    if (!originsOk)
+        return invalid();
+
+    return {ConfigurationOutcome::Accepted, configuration};
+}
+
+ConfigurationResult readConfiguration(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return {ConfigurationOutcome::NotFound, {}};
+    QFile file(arguments.at(1));
+    if (!file.open(QIODevice::ReadOnly))
+        return {ConfigurationOutcome::NotFound, {}};
+    return parseConfiguration(file.readAll());
+}

@@ -1,0 +1,72 @@
+// The connector's one window: start-up, configuration, and the status of the operator channel.
+#include "app/mainwindow.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSpinBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/mainwindowform.h"
+#include "channel/commandrouter.h"
+#include "channel/operatorchannel.h"
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ownVersion(2), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+
+    const ConfigurationResult result = readConfiguration(QCoreApplication::arguments());
+    if (result.outcome != ConfigurationOutcome::Accepted)
+        refuseToStart(result.outcome);
+
+    config = result.configuration;
+    sessionIds = config.sessionIds;
+    setWindowState(Qt::WindowMinimized);
+    startServer();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::refuseToStart(ConfigurationOutcome outcome)
+{
+    if (outcome == ConfigurationOutcome::Invalid)
+        QMessageBox::information(this, QStringLiteral("Configuration failed!"),
+                                 QStringLiteral("The configuration is invalid!"), QMessageBox::Ok,
+                                 QMessageBox::NoButton);
+    else
+        QMessageBox::information(this, QStringLiteral("Configuration not found!"),
+                                 QStringLiteral("The configuration file is required to open the app."), QMessageBox::Ok,
+                                 QMessageBox::NoButton);
+    // The event loop never starts and no window is shown.
+    std::fflush(nullptr);
+    std::exit(EXIT_SUCCESS);
+}
+
+void MainWindow::startServer()
+{
+    channel = new OperatorChannel(this);
+    BridgeSettings settings;
+    settings.downloadServer = config.downloadServer;
+    settings.database = config.database.value_or(defaultDatabaseBackend());
+    router = new CommandRouter(channel, settings, this);
+    connect(channel, &OperatorChannel::textMessageReceived, router, &CommandRouter::processTextMessage);
+    connect(channel, &OperatorChannel::serverError, this, [this] { showServerStatus(false); });
+    showServerStatus(channel->startServer(config.listenAddresses, config.allowedOrigins));
+}
+
+void MainWindow::showServerStatus(bool listening)
+{
+    const QString port = QString::number(ui->sbPort->value());
+    if (listening)
+        ui->lSocketStatus->setText(
+            QStringLiteral("<span style='color: green;'>Servidor listo y escuchando el puerto <b>") + port +
+            QStringLiteral("</b></span>"));
+    else
+        ui->lSocketStatus->setText(QStringLiteral("<span style='color: red;'>Escucha del puerto <b>") + port +
+                                   QStringLiteral("</b> por parte del servidor imposible</span>"));
+}

@@ -1,0 +1,38 @@
+// The connector's one window: start-up, configuration, and the status of the operator channel.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include "app/configuration.h"
+
+namespace Ui {
+struct MainWindow;
+}
+class CommandRouter;
+class OperatorChannel;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    /// Reads the configuration named on the command line; without a usable one it tells the operator
+    /// and ends the process with status 0. Otherwise it minimises itself and starts the server.
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    const ConnectorConfiguration &configuration() const { return config; }
+
+private:
+    void refuseToStart(ConfigurationOutcome outcome);
+    void startServer();
+    void showServerStatus(bool listening);
+
+    int ownVersion = 0;
+    Ui::MainWindow *ui = nullptr;
+    QString sessionIds;
+    ConnectorConfiguration config;
+    OperatorChannel *channel = nullptr;
+    CommandRouter *router = nullptr;
+};

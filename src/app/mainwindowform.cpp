@@ -1,0 +1,80 @@
+// The widgets of the connector's window, built in code.
+#include "app/mainwindowform.h"
+
+#include <QCoreApplication>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+namespace Ui {
+
+void MainWindow::setupUi(QMainWindow *window)
+{
+    if (window->objectName().isEmpty())
+        window->setObjectName(QStringLiteral("MainWindow"));
+    window->setEnabled(true);
+    window->resize(380, 120);
+    QSizePolicy sizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    sizePolicy.setHorizontalStretch(0);
+    sizePolicy.setVerticalStretch(0);
+    sizePolicy.setHeightForWidth(window->sizePolicy().hasHeightForWidth());
+    window->setSizePolicy(sizePolicy);
+    window->setMinimumSize(QSize(380, 120));
+    window->setMaximumSize(QSize(380, 120));
+    window->setContextMenuPolicy(Qt::NoContextMenu);
+    QIcon icon;
+    icon.addFile(QStringLiteral("favicon.png"), QSize(), QIcon::Normal, QIcon::Off);
+    window->setWindowIcon(icon);
+
+    centralwidget = new QWidget(window);
+    centralwidget->setObjectName(QStringLiteral("centralwidget"));
+    verticalLayout = new QVBoxLayout(centralwidget);
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    lSocketStatus = new QLabel(centralwidget);
+    lSocketStatus->setObjectName(QStringLiteral("lSocketStatus"));
+    QFont font;
+    font.setPointSize(10);
+    lSocketStatus->setFont(font);
+    verticalLayout->addWidget(lSocketStatus);
+
+    horizontalLayout = new QHBoxLayout();
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    lPort = new QLabel(centralwidget);
+    lPort->setObjectName(QStringLiteral("lPort"));
+    horizontalLayout->addWidget(lPort);
+    sbPort = new QSpinBox(centralwidget);
+    sbPort->setObjectName(QStringLiteral("sbPort"));
+    sbPort->setMinimum(1024);
+    sbPort->setMaximum(65539);
+    horizontalLayout->addWidget(sbPort);
+    pbValidate = new QPushButton(centralwidget);
+    pbValidate->setObjectName(QStringLiteral("pbValidate"));
+    horizontalLayout->addWidget(pbValidate);
+    verticalLayout->addLayout(horizontalLayout);
+
+    window->setCentralWidget(centralwidget);
+    menubar = new QMenuBar(window);
+    menubar->setObjectName(QStringLiteral("menubar"));
+    menubar->setGeometry(QRect(0, 0, 380, 22));
+    window->setMenuBar(menubar);
+    statusbar = new QStatusBar(window);
+    statusbar->setObjectName(QStringLiteral("statusbar"));
+    window->setStatusBar(statusbar);
+
+    window->setWindowTitle(QCoreApplication::translate("MainWindow", "SANvero Connector"));
+    lSocketStatus->setText(QCoreApplication::translate(
+        "MainWindow", "<span style=\"color: green\";>Server ready on the port <b>1024</b></span>"));
+    lPort->setText(QCoreApplication::translate("MainWindow", "Puerto"));
+    pbValidate->setText(QCoreApplication::translate("MainWindow", "Validar"));
+
+    QMetaObject::connectSlotsByName(window);
+}
+
+} // namespace Ui

@@ -1,0 +1,37 @@
+// Reads a command envelope from the page and decides which device bridge gets it.
+#include "channel/envelope.h"
+
+#include <QJsonDocument>
+
+bool isNetworkPath(const QString &path)
+{
+    auto isSeparator = [](QChar c) { return c == QLatin1Char('\\') || c == QLatin1Char('/'); };
+    return path.size() >= 2 && isSeparator(path.at(0)) && isSeparator(path.at(1));
+}
+
+std::optional<Envelope> parseEnvelope(const QString &message)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
+    if (!document.isObject())
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    const QJsonObject args = object.value(QLatin1String("args")).toObject();
+    if (!object.contains(QLatin1String("type")) || args.isEmpty() || !object.contains(QLatin1String("appPath")))
+        return std::nullopt;
+
+    Envelope envelope;
+    const QString type = object.value(QLatin1String("type")).toString();
+    if (type == QLatin1String("AUDIOMETRY"))
+        envelope.device = Device::Audiometry;
+    else if (type == QLatin1String("POLYSOMNO"))
+        envelope.device = Device::Polysomnography;
+    else
+        return std::nullopt;
+
+    envelope.appPath = object.value(QLatin1String("appPath")).toString();
+    // The page must not make the connector run a program from a remote share.
+    if (isNetworkPath(envelope.appPath))
+        return std::nullopt;
+    envelope.args = args;
+    return envelope;
+}

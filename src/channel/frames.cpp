@@ -1,0 +1,20 @@
+// Builds the two frames the connector sends to the page, as the bytes of one text message.
+#include "channel/frames.h"
+
+#include <QJsonDocument>
+
+QByteArray errorFrame(SocketMessage code)
+{
+    QJsonObject frame;
+    frame.insert(QLatin1String("error"), static_cast<int>(code));
+    return QJsonDocument(frame).toJson(QJsonDocument::Indented);
+}
+
+QByteArray messageFrame(SocketMessage code, const QJsonObject &payload)
+{
+    QJsonObject frame;
+    frame.insert(QLatin1String("message"), static_cast<int>(code));
+    if (!payload.isEmpty())
+        frame.insert(QLatin1String("args"), payload);
+    return QJsonDocument(frame).toJson(QJsonDocument::Indented);
+}

@@ -1,0 +1,99 @@
+// The WebSocket server the operator's page connects to, holding one page connection at a time.
+#include "channel/operatorchannel.h"
+
+#include <QDebug>
+#include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
+#include <QWebSocketServer>
+
+#include "channel/frames.h"
+
+OperatorChannel::OperatorChannel(QObject *parent) : QObject(parent) {}
+
+bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, const std::optional<QStringList> &origins)
+{
+    allowedOrigins = origins;
+    if (!allowedOrigins)
+        qDebug() << "No allowed_origins configured: pages from every origin are accepted.";
+
+    bool listening = false;
+    for (const QHostAddress &address : addresses) {
+        auto *server = new QWebSocketServer(QString(), QWebSocketServer::NonSecureMode, this);
+        if (!server->listen(address, port)) {
+            qDebug() << "Cannot listen on" << address.toString() << "port" << port << ":" << server->errorString();
+            delete server;
+            continue;
+        }
+        listening = true;
+        servers.append(server);
+        connect(server, &QWebSocketServer::newConnection, this, &OperatorChannel::newConnection);
+        connect(server, &QWebSocketServer::serverError, this, &OperatorChannel::socketError);
+        connect(server, &QWebSocketServer::originAuthenticationRequired, this, &OperatorChannel::checkOrigin);
+    }
+    return listening;
+}
+
+void OperatorChannel::checkOrigin(QWebSocketCorsAuthenticator *authenticator)
+{
+    // Exact comparison: scheme, host and port must all match an entry.
+    if (allowedOrigins)
+        authenticator->setAllowed(allowedOrigins->contains(authenticator->origin()));
+}
+
+void OperatorChannel::newConnection()
+{
+    qDebug() << "New connection...";
+    auto *server = qobject_cast<QWebSocketServer *>(sender());
+    if (!server)
+        return;
+    QWebSocket *socket = server->nextPendingConnection();
+    if (!socket)
+        return;
+
+    for (int i = 0; i < clients.size(); ++i) {
+        clients.at(i)->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        qDebug() << "Close an old socket connection.";
+    }
+    clients.clear();
+    clients.append(socket);
+
+    socket->setMaxAllowedIncomingMessageSize(maxIncomingSize);
+    socket->setMaxAllowedIncomingFrameSize(maxIncomingSize);
+    connect(socket, &QWebSocket::textMessageReceived, this, &OperatorChannel::textMessageReceived);
+    connect(socket, &QWebSocket::disconnected, this, &OperatorChannel::socketDisconnected);
+    emit pageConnected();
+}
+
+void OperatorChannel::socketDisconnected()
+{
+    auto *socket = qobject_cast<QWebSocket *>(sender());
+    qDebug() << "socketDisconnected:" << sender();
+    if (!socket)
+        return;
+    clients.removeAll(socket);
+    socket->deleteLater();
+}
+
+void OperatorChannel::socketError(QWebSocketProtocol::CloseCode code)
+{
+    qDebug() << "Server error, close code" << code;
+    emit serverError();
+}
+
+void OperatorChannel::sendErrorMessage(SocketMessage code)
+{
+    sendFrame(errorFrame(code));
+}
+
+void OperatorChannel::sendMessage(SocketMessage code, const QJsonObject &args)
+{
+    sendFrame(messageFrame(code, args));
+}
+
+void OperatorChannel::sendFrame(const QByteArray &frame)
+{
+    // With no page connected the frame is dropped, not queued.
+    if (clients.isEmpty())
+        return;
+    clients.first()->sendTextMessage(QString::fromUtf8(frame));
+}

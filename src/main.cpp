@@ -1,0 +1,12 @@
+// Program entry of the SANvero Connector.
+#include <QApplication>
+
+#include "app/mainwindow.h"
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    MainWindow window;
+    window.show();
+    return application.exec();
+}

@@ -1,0 +1,161 @@
+// Starts the real connector executable for end-to-end tests and talks to it as a page would.
+#include "connectorprocess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QNetworkRequest>
+#include <QTcpSocket>
+#include <QTest>
+
+ConnectorProcess::ConnectorProcess()
+{
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&process, &QProcess::readyRead, [this] { output += process.readAll(); });
+}
+
+ConnectorProcess::~ConnectorProcess()
+{
+    stop();
+}
+
+QString ConnectorProcess::executable()
+{
+    return qEnvironmentVariable("CONNECTOR_BIN");
+}
+
+QString ConnectorProcess::sourceDir()
+{
+    return qEnvironmentVariable("CONNECTOR_SOURCE_DIR");
+}
+
+QString ConnectorProcess::buildDir()
+{
+    return qEnvironmentVariable("CONNECTOR_BUILD_DIR");
+}
+
+QJsonObject ConnectorProcess::defaultConfiguration()
+{
+    return QJsonObject{{QStringLiteral("sessionids"), QStringLiteral("test")}};
+}
+
+QString ConnectorProcess::configPath() const
+{
+    return workDir.filePath(QStringLiteral("connector.json"));
+}
+
+bool ConnectorProcess::start(const QJsonObject &configuration, const QProcessEnvironment &environment)
+{
+    QFile file(configPath());
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(configuration).toJson());
+    file.close();
+    startRaw({configPath()}, environment);
+    return waitForListening();
+}
+
+void ConnectorProcess::startRaw(const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QProcessEnvironment env = environment;
+    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(workDir.path());
+    process.start(executable(), arguments);
+    process.waitForStarted();
+}
+
+bool ConnectorProcess::waitForListening(int timeoutMs) const
+{
+    return QTest::qWaitFor(
+        [this] {
+            if (process.state() != QProcess::Running)
+                return false;
+            QTcpSocket probe;
+            probe.connectToHost(QStringLiteral("127.0.0.1"), 1024);
+            return probe.waitForConnected(200);
+        },
+        timeoutMs);
+}
+
+bool ConnectorProcess::stop()
+{
+    if (process.state() == QProcess::NotRunning)
+        return true;
+    process.terminate();
+    if (process.waitForFinished(5000))
+        return true;
+    process.kill();
+    process.waitForFinished(5000);
+    return false;
+}
+
+QString ConnectorProcess::log()
+{
+    output += process.readAll();
+    return QString::fromUtf8(output);
+}
+
+bool ConnectorProcess::waitForLog(const QString &line, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return log().contains(line); }, timeoutMs);
+}
+
+PageClient::PageClient(QObject *parent) : QObject(parent)
+{
+    connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString &text) { frames.append(text); });
+    connect(&socket, &QWebSocket::disconnected, this, [this] { closed = true; });
+}
+
+bool PageClient::open(const QUrl &url, const QString &origin)
+{
+    QNetworkRequest request(url);
+    if (!origin.isNull())
+        request.setRawHeader("Origin", origin.toUtf8());
+    socket.open(request);
+    return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState || closed; }, 5000) &&
+           socket.state() == QAbstractSocket::ConnectedState;
+}
+
+void PageClient::sendJson(const QJsonObject &object)
+{
+    send(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+}
+
+bool PageClient::waitForFrames(int count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return frames.size() >= count; }, timeoutMs);
+}
+
+bool PageClient::waitForDisconnected(int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return closed; }, timeoutMs);
+}
+
+QJsonObject PageClient::frame(int index) const
+{
+    return QJsonDocument::fromJson(frames.value(index).toUtf8()).object();
+}
+
+QJsonObject PageClient::findFrame(int code) const
+{
+    for (int i = 0; i < frames.size(); ++i) {
+        const QJsonObject object = frame(i);
+        if (object.value(QLatin1String("message")).toInt(-1) == code ||
+            object.value(QLatin1String("error")).toInt(-1) == code)
+            return object;
+    }
+    return {};
+}
+
+QList<int> PageClient::codes() const
+{
+    QList<int> result;
+    for (int i = 0; i < frames.size(); ++i) {
+        const QJsonObject object = frame(i);
+        result.append(object.contains(QLatin1String("error")) ? object.value(QLatin1String("error")).toInt()
+                                                              : object.value(QLatin1String("message")).toInt());
+    }
+    return result;
+}
