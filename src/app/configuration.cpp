@@ -88,7 +88,7 @@ ConfigurationResult parseConfiguration(const QByteArray &bytes)
         const QUrl url(server.toString(), QUrl::StrictMode);
         if (!server.isString() || !isAcceptableDownloadServer(url))
             return invalid();
-        configuration.downloadServer = url.adjusted(QUrl::StripTrailingSlash);
+        configuration.downloadServer = url.adjusted(QUrl::RemovePath);
     }
 
     configuration.checkUpdates = object.value(QLatin1String("check_updates")).toBool(false);

@@ -1,0 +1,207 @@
+// Which configuration files let the connector start, and what they set.
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/configuration.h"
+
+Q_DECLARE_METATYPE(ConfigurationOutcome)
+
+class TestConfiguration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void outcomeOfFileContent_data();
+    void outcomeOfFileContent();
+    void argumentList();
+    void sessionIdsAsText_data();
+    void sessionIdsAsText();
+    void acceptedFileIsLeftUntouched();
+    void optionalKeys();
+    void listenAddress_data();
+    void listenAddress();
+    void downloadServerRules_data();
+    void downloadServerRules();
+};
+
+void TestConfiguration::outcomeOfFileContent_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<ConfigurationOutcome>("outcome");
+    const auto accepted = ConfigurationOutcome::Accepted;
+    const auto notFound = ConfigurationOutcome::NotFound;
+    const auto invalid = ConfigurationOutcome::Invalid;
+    QTest::addRow("object with sessionids") << QByteArray(R"({"sessionids": "abc"})") << accepted;
+    QTest::addRow("array") << QByteArray(R"([{"sessionids": "abc"}])") << notFound;
+    QTest::addRow("number") << QByteArray("42") << notFound;
+    QTest::addRow("empty file") << QByteArray() << notFound;
+    QTest::addRow("malformed JSON") << QByteArray(R"({"sessionids": )") << notFound;
+    QTest::addRow("bare string") << QByteArray(R"("sessionids")") << notFound;
+    QTest::addRow("key in other case") << QByteArray(R"({"sessionIds": "abc"})") << invalid;
+    QTest::addRow("empty object") << QByteArray("{}") << invalid;
+    QTest::addRow("sessionids number") << QByteArray(R"({"sessionids": 7})") << accepted;
+    QTest::addRow("sessionids null") << QByteArray(R"({"sessionids": null})") << accepted;
+    QTest::addRow("extra keys ignored") << QByteArray(R"({"sessionids": "", "theme": "dark", "port": 9})") << accepted;
+    QTest::addRow("origins not an array") << QByteArray(R"({"sessionids": "", "allowed_origins": "x"})") << invalid;
+    QTest::addRow("origins not strings") << QByteArray(R"({"sessionids": "", "allowed_origins": [1]})") << invalid;
+    QTest::addRow("unknown database") << QByteArray(R"({"sessionids": "", "polysomno_database": "mysql"})") << invalid;
+    QTest::addRow("listen address garbage")
+        << QByteArray(R"({"sessionids": "", "listen_address": "nowhere"})") << invalid;
+    QTest::addRow("download server ftp") << QByteArray(R"({"sessionids": "", "download_server": "ftp://example.org"})")
+                                         << invalid;
+}
+
+void TestConfiguration::outcomeOfFileContent()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(ConfigurationOutcome, outcome);
+    QCOMPARE(parseConfiguration(content).outcome, outcome);
+
+    // The same decision through the argument list and a real file.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("connector.json"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    QCOMPARE(readConfiguration({QStringLiteral("connector"), path}).outcome, outcome);
+}
+
+void TestConfiguration::argumentList()
+{
+    QTemporaryDir dir;
+    const QString good = dir.filePath(QStringLiteral("good.json"));
+    QFile file(good);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({"sessionids": "s1"})");
+    file.close();
+
+    QCOMPARE(readConfiguration({QStringLiteral("connector")}).outcome, ConfigurationOutcome::NotFound);
+    QCOMPARE(readConfiguration({}).outcome, ConfigurationOutcome::NotFound);
+    QCOMPARE(readConfiguration({QStringLiteral("connector"), dir.filePath(QStringLiteral("missing.json"))}).outcome,
+             ConfigurationOutcome::NotFound);
+    QCOMPARE(readConfiguration({QStringLiteral("connector"), dir.path()}).outcome, ConfigurationOutcome::NotFound);
+    // Only the first argument is read.
+    const ConfigurationResult result =
+        readConfiguration({QStringLiteral("connector"), good, dir.filePath(QStringLiteral("missing.json"))});
+    QCOMPARE(result.outcome, ConfigurationOutcome::Accepted);
+    QCOMPARE(result.configuration.sessionIds, QStringLiteral("s1"));
+    QCOMPARE(
+        readConfiguration({QStringLiteral("connector"), dir.filePath(QStringLiteral("missing.json")), good}).outcome,
+        ConfigurationOutcome::NotFound);
+}
+
+void TestConfiguration::sessionIdsAsText_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("sessionIds");
+    QTest::addRow("text") << QByteArray(R"({"sessionids": "a,b"})") << QStringLiteral("a,b");
+    QTest::addRow("number") << QByteArray(R"({"sessionids": 12})") << QString();
+    QTest::addRow("null") << QByteArray(R"({"sessionids": null})") << QString();
+    QTest::addRow("array") << QByteArray(R"({"sessionids": ["a"]})") << QString();
+    QTest::addRow("non-ASCII") << QByteArray("{\"sessionids\": \"caf\xc3\xa9\"}") << QStringLiteral("caf\u00e9");
+}
+
+void TestConfiguration::sessionIdsAsText()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, sessionIds);
+    const ConfigurationResult result = parseConfiguration(content);
+    QCOMPARE(result.outcome, ConfigurationOutcome::Accepted);
+    QCOMPARE(result.configuration.sessionIds, sessionIds);
+}
+
+void TestConfiguration::acceptedFileIsLeftUntouched()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("connector.json"));
+    const QByteArray content = "{\"sessionids\": \"x\", \"other\": 1}\r\n";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    QCOMPARE(readConfiguration({QStringLiteral("connector"), path}).outcome, ConfigurationOutcome::Accepted);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
+}
+
+void TestConfiguration::optionalKeys()
+{
+    const ConfigurationResult defaults = parseConfiguration(R"({"sessionids": ""})");
+    QCOMPARE(defaults.configuration.downloadServer, defaultDownloadServer());
+    QCOMPARE(defaults.configuration.checkUpdates, false);
+    QVERIFY(!defaults.configuration.database.has_value());
+    QVERIFY(!defaults.configuration.allowedOrigins.has_value());
+
+    const ConfigurationResult set = parseConfiguration(R"({"sessionids": "", "check_updates": true,
+        "polysomno_database": "odbc", "download_server": "http://127.0.0.1:8080/",
+        "allowed_origins": ["https://care.example.org", "http://localhost:3000"]})");
+    QCOMPARE(set.outcome, ConfigurationOutcome::Accepted);
+    QCOMPARE(set.configuration.checkUpdates, true);
+    QCOMPARE(set.configuration.database, std::optional<DatabaseBackend>(DatabaseBackend::Odbc));
+    QCOMPARE(set.configuration.downloadServer, QUrl(QStringLiteral("http://127.0.0.1:8080")));
+    QCOMPARE(*set.configuration.allowedOrigins,
+             QStringList({QStringLiteral("https://care.example.org"), QStringLiteral("http://localhost:3000")}));
+
+    // Only the JSON literal true switches the update check on.
+    QCOMPARE(parseConfiguration(R"({"sessionids": "", "check_updates": "true"})").configuration.checkUpdates, false);
+    QCOMPARE(parseConfiguration(R"({"sessionids": "", "polysomno_database": "sqlite"})").configuration.database,
+             std::optional<DatabaseBackend>(DatabaseBackend::Sqlite));
+}
+
+void TestConfiguration::listenAddress_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addRow("loopback by default") << QByteArray(R"({"sessionids": ""})")
+                                         << QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("::1")};
+    QTest::addRow("any") << QByteArray(R"({"sessionids": "", "listen_address": "any"})")
+                         << QStringList{QHostAddress(QHostAddress::Any).toString()};
+    QTest::addRow("one address") << QByteArray(R"({"sessionids": "", "listen_address": "192.168.1.20"})")
+                                 << QStringList{QStringLiteral("192.168.1.20")};
+    QTest::addRow("one IPv6 address") << QByteArray(R"({"sessionids": "", "listen_address": "fe80::1"})")
+                                      << QStringList{QStringLiteral("fe80::1")};
+}
+
+void TestConfiguration::listenAddress()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, addresses);
+    QStringList listen;
+    for (const QHostAddress &address : parseConfiguration(content).configuration.listenAddresses)
+        listen.append(address.toString());
+    QCOMPARE(listen, addresses);
+}
+
+void TestConfiguration::downloadServerRules_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("acceptable");
+    QTest::addRow("https host") << QStringLiteral("https://download.example.org") << true;
+    QTest::addRow("https with port") << QStringLiteral("https://download.example.org:8443") << true;
+    QTest::addRow("http remote host") << QStringLiteral("http://download.example.org") << false;
+    QTest::addRow("http 127.0.0.1") << QStringLiteral("http://127.0.0.1:8080") << true;
+    QTest::addRow("http other loopback") << QStringLiteral("http://127.0.0.2:8080") << true;
+    QTest::addRow("http ::1") << QStringLiteral("http://[::1]:8080") << true;
+    QTest::addRow("http localhost") << QStringLiteral("http://localhost:8080") << true;
+    QTest::addRow("http localhost lookalike") << QStringLiteral("http://localhost.example.org") << false;
+    QTest::addRow("ftp") << QStringLiteral("ftp://127.0.0.1") << false;
+    QTest::addRow("with path") << QStringLiteral("https://example.org/files") << false;
+    QTest::addRow("with user") << QStringLiteral("https://user@example.org") << false;
+    QTest::addRow("with query") << QStringLiteral("https://example.org?x=1") << false;
+    QTest::addRow("no host") << QStringLiteral("https://") << false;
+    QTest::addRow("not a URL") << QStringLiteral("download server") << false;
+}
+
+void TestConfiguration::downloadServerRules()
+{
+    QFETCH(QString, server);
+    QFETCH(bool, acceptable);
+    QCOMPARE(isAcceptableDownloadServer(QUrl(server, QUrl::StrictMode)), acceptable);
+    const QByteArray content = "{\"sessionids\": \"\", \"download_server\": \"" + server.toUtf8() + "\"}";
+    QCOMPARE(parseConfiguration(content).outcome,
+             acceptable ? ConfigurationOutcome::Accepted : ConfigurationOutcome::Invalid);
+}
+
+QTEST_GUILESS_MAIN(TestConfiguration)
+#include "tst_configuration.moc"
