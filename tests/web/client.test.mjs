@@ -45,7 +45,13 @@ describe('decodeFrame', () => {
         {
             name: 'message frame with args',
             text: '{\n    "args": {\n        "results": "a;b\\r\\nc"\n    },\n    "message": 1005\n}\n',
-            frame: { kind: 'message', code: 1005, name: 'HELIX_RESULTS', payload: { results: 'a;b\r\nc' }, isError: false },
+            frame: {
+                kind: 'message',
+                code: 1005,
+                name: 'HELIX_RESULTS',
+                payload: { results: 'a;b\r\nc' },
+                isError: false,
+            },
         },
         {
             name: 'message frame without args',
@@ -66,7 +72,13 @@ describe('decodeFrame', () => {
         {
             name: 'compact text decodes the same',
             text: '{"message":1002,"args":{"percent":33}}',
-            frame: { kind: 'message', code: 1002, name: 'HELIX_INSTALL_PROGRESS', payload: { percent: 33 }, isError: false },
+            frame: {
+                kind: 'message',
+                code: 1002,
+                name: 'HELIX_INSTALL_PROGRESS',
+                payload: { percent: 33 },
+                isError: false,
+            },
         },
         {
             name: 'number this client does not know',
@@ -101,7 +113,10 @@ describe('decodeFrame', () => {
     }
 
     it('keeps the refused text on the error', () => {
-        assert.throws(() => decodeFrame('[]'), (error) => error instanceof MalformedFrameError && error.text === '[]');
+        assert.throws(
+            () => decodeFrame('[]'),
+            (error) => error instanceof MalformedFrameError && error.text === '[]',
+        );
     });
 });
 
@@ -147,7 +162,9 @@ describe('validatePatient', () => {
     });
 
     it('checks presence only: null, empty and other types pass', () => {
-        const record = Object.fromEntries(REQUIRED_PATIENT_KEYS.map((key, i) => [key, [null, '', 0, [], {}, false, 'x'][i]]));
+        const record = Object.fromEntries(
+            REQUIRED_PATIENT_KEYS.map((key, i) => [key, [null, '', 0, [], {}, false, 'x'][i]]),
+        );
         assert.doesNotThrow(() => validatePatient(record));
     });
 
@@ -207,7 +224,11 @@ describe('encodeCommand', () => {
         },
         {
             name: 'registration with optional keys and accented names',
-            args: ['START_POLYSOMNO', 'C:\\SomnoPanel\\', { ...patient(), first_name: 'Zoë', city: 'Málaga', height: null }],
+            args: [
+                'START_POLYSOMNO',
+                'C:\\SomnoPanel\\',
+                { ...patient(), first_name: 'Zoë', city: 'Málaga', height: null },
+            ],
             text:
                 '{"type":"POLYSOMNO","appPath":"C:\\\\SomnoPanel\\\\","args":{"command":"START_POLYSOMNO","patient":' +
                 '{"first_name":"Zoë","last_name":"Patient","birth_date":"07/03/1985","code":"P0042",' +

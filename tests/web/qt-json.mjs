@@ -30,7 +30,8 @@ function block(open, close, entries, level) {
 
 function writeValue(value, level) {
     if (Array.isArray(value)) {
-        return block('[', ']', value.map((item) => writeValue(item, level + 1)), level);
+        const items = value.map((item) => writeValue(item, level + 1));
+        return block('[', ']', items, level);
     }
     if (value !== null && typeof value === 'object') {
         const members = Object.keys(value)
