@@ -1,0 +1,84 @@
+// Compiles only when the client's declarations describe its use by a care application correctly.
+import {
+    CommandValidationError,
+    SanveroConnector,
+    SocketMessage,
+    decodeFrame,
+    encodeCommand,
+    type Frame,
+    type Measurement,
+    type Patient,
+} from '../../../web/sanvero-connector.js';
+
+const connector = new SanveroConnector({ url: 'ws://localhost:1024', backoff: { maxDelay: 5000 } });
+
+connector.addEventListener('POLYSOMNO_STARTED', (event) => {
+    const list: Measurement[] = event.payload.statistics;
+    const first: string = event.payload.first_name;
+    const isError: false = event.isError;
+    void [list, first, isError];
+});
+connector.addEventListener('HELIX_RESULTS', (event) => {
+    const text: string = event.payload.results;
+    const code: 1005 = event.code;
+    void [text, code];
+});
+connector.addEventListener('HELIX_INSTALL_FAILED', (event) => {
+    const isError: true = event.isError;
+    void isError;
+});
+connector.addEventListener('frame', (event) => {
+    const frame: Frame = event.frame;
+    if (frame.name === 'HELIX_SETUP_STARTED') {
+        const path: string = frame.payload.path;
+        void path;
+    }
+});
+connector.addEventListener('close', (event) => {
+    const retry: number | null = event.reconnectIn;
+    void [retry, event.takenOver, event.code];
+});
+connector.addEventListener('statechange', (event) => {
+    if (event.state === 'taken-over') connector.connect();
+});
+
+const patient: Patient = {
+    first_name: 'Sample',
+    last_name: 'Patient',
+    birth_date: '07/03/1985',
+    code: 'P0042',
+    gender: 1,
+    height: 170,
+    weight: null,
+    city: 'Málaga',
+};
+connector.startAudiometry('C:\\Helix\\', patient);
+connector.startPolysomno('C:\\SomnoPanel\\', patient);
+connector.installHelix('C:\\Helix\\');
+const text: string = encodeCommand('INSTALL_HELIX', 'C:\\Helix\\');
+const results: 1005 = SocketMessage.HELIX_RESULTS;
+const decoded = decodeFrame(text);
+try {
+    encodeCommand('START_POLYSOMNO', 'C:\\SomnoPanel\\', patient);
+} catch (error) {
+    if (error instanceof CommandValidationError) {
+        const keys: string[] = error.missingKeys;
+        void keys;
+    }
+}
+void [results, decoded];
+
+// Misuse that the declarations must refuse.
+// @ts-expect-error: "weight" is required
+const incomplete: Patient = { first_name: '', last_name: '', birth_date: '', code: '', gender: 0, height: 0 };
+// @ts-expect-error: the start commands need a patient
+connector.startAudiometry('C:\\Helix\\');
+// @ts-expect-error: an unknown command
+encodeCommand('START_HELIX', 'C:\\Helix\\');
+connector.addEventListener('HELIX_RESULTS', (event) => {
+    // @ts-expect-error: the results frame has no "percent"
+    void event.payload.percent;
+});
+// @ts-expect-error: no such state
+const state: typeof connector.state = 'open';
+void [incomplete, state];

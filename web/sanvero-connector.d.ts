@@ -1,0 +1,283 @@
+// Types of the browser client of the SANvero Connector: frames, their payloads, commands and events.
+
+/** Every number the connector reports, by name. */
+export declare const SocketMessage: Readonly<{
+    MISSING_COMMAND: 1;
+    INVALID_ARGUMENTS: 2;
+    INCOMPLETE_PATIENT: 100;
+    HELIX_EXCHANGE_FOLDER_FAILED: 1000;
+    HELIX_NOT_INSTALLED: 1001;
+    HELIX_INSTALL_PROGRESS: 1002;
+    HELIX_DOWNLOAD_FINISHED: 1003;
+    HELIX_EXTRACTION_STARTED: 1004;
+    HELIX_RESULTS: 1005;
+    HELIX_DOWNLOAD_FAILED: 1006;
+    HELIX_REQUEST_FILE_FAILED: 1007;
+    HELIX_EXAM_STARTED: 1008;
+    HELIX_SETUP_STARTED: 1009;
+    HELIX_INSTALL_FAILED: 1010;
+    POLYSOMNO_DB_NOT_FOUND: 2000;
+    POLYSOMNO_NOT_INSTALLED: 2001;
+    POLYSOMNO_DB_OPEN_FAILED: 2007;
+    POLYSOMNO_INSERT_FAILED: 2008;
+    POLYSOMNO_DB_IN_USE: 2009;
+    POLYSOMNO_STARTED: 2010;
+}>;
+
+export type SocketMessageName = keyof typeof SocketMessage;
+export type SocketMessageValue = (typeof SocketMessage)[SocketMessageName];
+
+/** Names sent in error frames ({"error": n}); they never carry a payload. */
+export type ErrorFrameName =
+    | 'MISSING_COMMAND'
+    | 'INVALID_ARGUMENTS'
+    | 'INCOMPLETE_PATIENT'
+    | 'HELIX_EXCHANGE_FOLDER_FAILED'
+    | 'HELIX_NOT_INSTALLED'
+    | 'HELIX_DOWNLOAD_FAILED'
+    | 'HELIX_REQUEST_FILE_FAILED'
+    | 'HELIX_INSTALL_FAILED'
+    | 'POLYSOMNO_DB_NOT_FOUND'
+    | 'POLYSOMNO_NOT_INSTALLED'
+    | 'POLYSOMNO_DB_OPEN_FAILED'
+    | 'POLYSOMNO_INSERT_FAILED'
+    | 'POLYSOMNO_DB_IN_USE';
+
+/** One entry of the polysomnography measurement folder: its name and the names of the entries inside it. */
+export interface Measurement {
+    name: string;
+    dates: string[];
+}
+
+/** Payload ("args") of each message frame; {} when the frame has no "args". */
+export interface MessagePayloads {
+    /** 0 when the installation begins, then the download's percentage (only while the size is known). */
+    HELIX_INSTALL_PROGRESS: { percent: number };
+    /** The download has ended; folder is where the archive is saved, ending with "/". */
+    HELIX_DOWNLOAD_FINISHED: { folder: string };
+    /** Sent twice per installation: {percent: 0} or {} when the archive is ready, then {folder} as unpacking starts. */
+    HELIX_EXTRACTION_STARTED: { percent?: number; folder?: string };
+    /** The text of the exam's result file. */
+    HELIX_RESULTS: { results: string };
+    /** The exam runs; names as sent in the command ("" when they were not text). */
+    HELIX_EXAM_STARTED: { first_name: string; last_name: string };
+    /** The unpacked installer is being started. */
+    HELIX_SETUP_STARTED: { path: string };
+    /** The patient is registered; the polysomnography application is started next. */
+    POLYSOMNO_STARTED: { first_name: string; last_name: string; statistics: Measurement[] };
+}
+
+export type MessageFrameName = keyof MessagePayloads;
+
+/** The payload of any frame by name: error frames have none. */
+export type PayloadOf<N extends SocketMessageName> = N extends MessageFrameName
+    ? MessagePayloads[N]
+    : Record<string, never>;
+
+/** A decoded frame of a known number. */
+export type KnownFrame = {
+    [N in SocketMessageName]: {
+        kind: N extends ErrorFrameName ? 'error' : 'message';
+        code: (typeof SocketMessage)[N];
+        name: N;
+        payload: PayloadOf<N>;
+        isError: N extends ErrorFrameName ? true : false;
+    };
+}[SocketMessageName];
+
+/** A decoded frame of a number this client does not know. */
+export interface UnknownFrame {
+    kind: 'error' | 'message';
+    code: number;
+    name: null;
+    payload: Record<string, unknown>;
+    isError: boolean;
+}
+
+export type Frame = KnownFrame | UnknownFrame;
+
+/** The name of a reported number, or null for a number this client does not know. */
+export declare function socketMessageName(value: number): SocketMessageName | null;
+
+export declare const DEFAULT_URL: 'ws://localhost:1024';
+/** The connector closes the connection on any message larger than this many bytes. */
+export declare const MAX_MESSAGE_BYTES: 1048576;
+/** Close code of a connection that another page took over; the client does not reconnect after it. */
+export declare const CLOSE_TAKEN_OVER: 1000;
+
+export type RequiredPatientKey = 'first_name' | 'last_name' | 'birth_date' | 'code' | 'gender' | 'height' | 'weight';
+export declare const REQUIRED_PATIENT_KEYS: readonly RequiredPatientKey[];
+
+/**
+ * A patient record. The seven required keys must be present (any value, null included); the audiometry application
+ * also takes "city" and "address". Conventional values: birth_date "DD/MM/YYYY", gender 1 for female and 0 for male,
+ * height in cm, weight in kg; "code" is the patient's identifier in the care application.
+ */
+export type Patient = { [K in RequiredPatientKey]: unknown } & {
+    city?: string;
+    address?: string;
+    [key: string]: unknown;
+};
+
+export type CommandName = 'START_AUDIOMETRY' | 'INSTALL_HELIX' | 'START_POLYSOMNO';
+export type DeviceType = 'AUDIOMETRY' | 'POLYSOMNO';
+export declare const COMMAND_TYPES: Readonly<{
+    START_AUDIOMETRY: 'AUDIOMETRY';
+    INSTALL_HELIX: 'AUDIOMETRY';
+    START_POLYSOMNO: 'POLYSOMNO';
+}>;
+
+/** The JSON object sent for a command. */
+export type CommandEnvelope =
+    | { type: 'AUDIOMETRY'; appPath: string; args: { command: 'START_AUDIOMETRY'; patient: Patient } }
+    | { type: 'AUDIOMETRY'; appPath: string; args: { command: 'INSTALL_HELIX' } }
+    | { type: 'POLYSOMNO'; appPath: string; args: { command: 'START_POLYSOMNO'; patient: Patient } };
+
+export declare class MalformedFrameError extends Error {
+    readonly name: 'MalformedFrameError';
+    /** The text that could not be decoded. */
+    readonly text: unknown;
+}
+
+export declare class CommandValidationError extends Error {
+    readonly name: 'CommandValidationError';
+    /** The required patient keys that were missing, in order; empty for other faults. */
+    readonly missingKeys: RequiredPatientKey[];
+}
+
+export declare class NotConnectedError extends Error {
+    readonly name: 'NotConnectedError';
+}
+
+/** Decodes the text of one frame; throws MalformedFrameError when it is neither an error nor a message frame. */
+export declare function decodeFrame(text: string): Frame;
+
+/**
+ * Throws CommandValidationError unless appPath is a non-empty string ending with "/" or "\" that does not name a
+ * network share (the connector refuses those).
+ */
+export declare function validateAppPath(appPath: unknown): asserts appPath is string;
+
+/** Throws CommandValidationError unless every required key is present (a value of undefined counts as missing). */
+export declare function validatePatient(patient: unknown): asserts patient is Patient;
+
+/** The text of a command envelope, after validation; throws CommandValidationError. */
+export declare function encodeCommand(command: 'INSTALL_HELIX', appPath: string, patient?: unknown): string;
+export declare function encodeCommand(
+    command: 'START_AUDIOMETRY' | 'START_POLYSOMNO',
+    appPath: string,
+    patient: Patient,
+): string;
+
+export interface Backoff {
+    /** Delay before the first retry, ms (default 500). */
+    initialDelay?: number;
+    /** Growth of the delay per failed attempt (default 2). */
+    factor?: number;
+    /** Longest delay, ms (default 10000). */
+    maxDelay?: number;
+}
+export declare const DEFAULT_BACKOFF: Readonly<Required<Backoff>>;
+
+/** Delay before retry number `attempt` (0 for the first), capped at maxDelay. */
+export declare function reconnectDelay(attempt: number, backoff?: Backoff): number;
+
+/** The parts of a WebSocket that the client uses. */
+export interface WebSocketLike extends EventTarget {
+    readonly readyState: number;
+    send(data: string): void;
+    close(code?: number, reason?: string): void;
+}
+
+export interface SanveroConnectorOptions {
+    /** Address of the connector; default "ws://localhost:1024". */
+    url?: string;
+    backoff?: Backoff;
+    /** WebSocket class to use; default the platform's. */
+    WebSocket?: new (url: string) => WebSocketLike;
+    setTimeout?: (callback: () => void, ms: number) => unknown;
+    clearTimeout?: (id: unknown) => void;
+}
+
+/**
+ * "disconnected": not started, or disconnect() was called; "connecting": an attempt is under way; "connected";
+ * "reconnecting": waiting for the next attempt; "taken-over": another page connected, connect() takes it back.
+ */
+export type ConnectionState = 'disconnected' | 'connecting' | 'connected' | 'reconnecting' | 'taken-over';
+
+export declare class FrameEvent<F extends Frame = Frame> extends Event {
+    readonly frame: F;
+    readonly code: F['code'];
+    readonly payload: F['payload'];
+    readonly isError: F['isError'];
+}
+
+export interface StateChangeEvent extends Event {
+    readonly state: ConnectionState;
+}
+export interface OpenEvent extends Event {
+    readonly url: string;
+}
+export interface CloseEvent extends Event {
+    readonly code: number;
+    readonly reason: string;
+    /** True for close code 1000 on an open connection: another page took over, and no retry is scheduled. */
+    readonly takenOver: boolean;
+    /** Delay of the scheduled retry in ms, or null when none is scheduled. */
+    readonly reconnectIn: number | null;
+}
+export interface ProtocolErrorEvent extends Event {
+    readonly error: MalformedFrameError;
+    readonly text: unknown;
+}
+
+export type SanveroConnectorEventMap = {
+    [N in SocketMessageName]: FrameEvent<Extract<KnownFrame, { name: N }>>;
+} & {
+    frame: FrameEvent;
+    statechange: StateChangeEvent;
+    open: OpenEvent;
+    close: CloseEvent;
+    protocolerror: ProtocolErrorEvent;
+};
+
+export declare class SanveroConnector extends EventTarget {
+    constructor(options?: SanveroConnectorOptions);
+    readonly url: string;
+    readonly state: ConnectionState;
+    readonly connected: boolean;
+    /** Opens the connection now, also while waiting to retry or after another page took over. */
+    connect(): void;
+    /** Closes the connection (code 1000) and stops retrying. */
+    disconnect(): void;
+    /** Sends "START_AUDIOMETRY"; returns the text sent. Throws CommandValidationError or NotConnectedError. */
+    startAudiometry(appPath: string, patient: Patient): string;
+    /** Sends "INSTALL_HELIX"; returns the text sent. Throws CommandValidationError or NotConnectedError. */
+    installHelix(appPath: string): string;
+    /** Sends "START_POLYSOMNO"; returns the text sent. Throws CommandValidationError or NotConnectedError. */
+    startPolysomno(appPath: string, patient: Patient): string;
+    sendCommand(command: CommandName, appPath: string, patient?: Patient): string;
+
+    addEventListener<K extends keyof SanveroConnectorEventMap>(
+        type: K,
+        listener: (event: SanveroConnectorEventMap[K]) => void,
+        options?: boolean | AddEventListenerOptions,
+    ): void;
+    addEventListener(
+        type: string,
+        listener: EventListenerOrEventListenerObject | null,
+        options?: boolean | AddEventListenerOptions,
+    ): void;
+    removeEventListener<K extends keyof SanveroConnectorEventMap>(
+        type: K,
+        listener: (event: SanveroConnectorEventMap[K]) => void,
+        options?: boolean | EventListenerOptions,
+    ): void;
+    removeEventListener(
+        type: string,
+        listener: EventListenerOrEventListenerObject | null,
+        options?: boolean | EventListenerOptions,
+    ): void;
+}
+
+export declare class ConnectionEvent extends Event {}
