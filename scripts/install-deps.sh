@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs what building, running and testing the connector needs on Debian 12 (as root).
+set -eu
+
+packages="build-essential cmake ninja-build pkg-config
+  qtbase5-dev libqt5websockets5-dev libqt5sql5-sqlite libqt5sql5-odbc
+  qt6-base-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-odbc
+  clang libclang-rt-14-dev clang-format g++-mingw-w64-x86-64
+  7zip sqlite3 openssl ca-certificates python3 iproute2 util-linux procps
+  xvfb xauth x11-utils xdotool chromium"
+if ! command -v node >/dev/null 2>&1; then
+    packages="$packages nodejs npm"
+fi
+
+missing=""
+for package in $packages; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    # shellcheck disable=SC2086
+    apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
