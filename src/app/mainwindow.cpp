@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "app/mainwindowform.h"
 #include "channel/commandrouter.h"
 #include "channel/operatorchannel.h"
+#include "update/updatecheck.h"
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ownVersion(2), ui(new Ui::MainWindow)
 {
@@ -25,6 +27,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ownVersion(2), ui
     sessionIds = config.sessionIds;
     setWindowState(Qt::WindowMinimized);
     startServer();
+
+    if (config.checkUpdates) {
+        updateCheck = new UpdateCheck(config.downloadServer, ownVersion, this);
+        // Queued from here, the check runs once the event loop has started, after main has shown the window.
+        QTimer::singleShot(0, updateCheck, &UpdateCheck::checkNetworkVersion);
+    }
 }
 
 MainWindow::~MainWindow()

@@ -11,6 +11,7 @@ struct MainWindow;
 }
 class CommandRouter;
 class OperatorChannel;
+class UpdateCheck;
 
 class MainWindow : public QMainWindow
 {
@@ -35,4 +36,5 @@ private:
     ConnectorConfiguration config;
     OperatorChannel *channel = nullptr;
     CommandRouter *router = nullptr;
+    UpdateCheck *updateCheck = nullptr;
 };
