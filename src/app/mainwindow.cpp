@@ -7,10 +7,8 @@
 #include <QSpinBox>
 #include <QTimer>
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "app/mainwindowform.h"
+#include "app/processexit.h"
 #include "channel/commandrouter.h"
 #include "channel/operatorchannel.h"
 #include "update/updatecheck.h"
@@ -51,8 +49,7 @@ void MainWindow::refuseToStart(ConfigurationOutcome outcome)
                                  QStringLiteral("The configuration file is required to open the app."), QMessageBox::Ok,
                                  QMessageBox::NoButton);
     // The event loop never starts and no window is shown.
-    std::fflush(nullptr);
-    std::exit(EXIT_SUCCESS);
+    exitProcessNow();
 }
 
 void MainWindow::startServer()

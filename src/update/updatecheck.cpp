@@ -8,8 +8,7 @@
 #include <QNetworkRequest>
 #include <QWidget>
 
-#include <cstdio>
-#include <cstdlib>
+#include "app/processexit.h"
 
 UpdateCheck::UpdateCheck(const QUrl &downloadServer, int ownVersion, QWidget *window)
     : QObject(window), server(downloadServer), ownVersion(ownVersion), window(window)
@@ -96,8 +95,5 @@ void UpdateCheck::openSetupAndExit()
 {
     // The desktop's answer does not matter: the connector gives way to the setup program either way.
     QDesktopServices::openUrl(setupAddress(server));
-    // Ends here, from inside the prompt's event loop and with the network thread still up: _Exit skips the
-    // static destructors and exit handlers that could trip over either, so the status is reliably 0.
-    std::fflush(nullptr);
-    std::_Exit(EXIT_SUCCESS);
+    exitProcessNow();
 }
