@@ -62,6 +62,15 @@ int main(int argc, char *argv[])
         socket.close();
     });
     QObject::connect(&socket, &QWebSocket::disconnected, &app, &QCoreApplication::quit);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    const auto errorSignal = &QWebSocket::errorOccurred;
+#else
+    const auto errorSignal = QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error);
+#endif
+    QObject::connect(&socket, errorSignal, [&] {
+        std::fprintf(stderr, "No connection to the connector: %s\n", qPrintable(socket.errorString()));
+        QCoreApplication::exit(1);
+    });
     // An ignored command gets no answer at all; give up after ten seconds rather than wait forever.
     QTimer::singleShot(10000, &app, [&] {
         std::fputs("No answer from the connector\n", stderr);
