@@ -96,4 +96,6 @@ void OperatorChannel::sendFrame(const QByteArray &frame)
     if (clients.isEmpty())
         return;
     clients.first()->sendTextMessage(QString::fromUtf8(frame));
+    // Out on the wire now: the bridge may go on with blocking work (starting a program) right after.
+    clients.first()->flush();
 }
