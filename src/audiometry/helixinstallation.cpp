@@ -21,6 +21,8 @@ const QLatin1String installerName("HelixSetup/HelixSetup.exe");
 // The network layer holds at most this much of the body before the archive file has taken it,
 // so memory stays flat whatever the archive's size.
 constexpr qint64 readBufferBytes = 1024 * 1024;
+// Pieces handed to the archive writer and not yet on disk; beyond this the reply is not read.
+constexpr qint64 writeBacklogBytes = 4 * 1024 * 1024;
 
 bool isSuccessStatus(const QNetworkReply *reply)
 {
@@ -90,67 +92,82 @@ void HelixInstallation::startDownload()
 
     // The desktop may not exist yet on a fresh profile; the archive is written there.
     QDir().mkpath(setupFolder);
-    archive = std::make_unique<QSaveFile>(setupFolder + archiveName);
-    if (!archive->open(QIODevice::WriteOnly)) {
+    archive = std::make_unique<ArchiveWriter>();
+    if (!archive->open(setupFolder + archiveName)) {
         archive.reset();
         fail();
         return;
     }
+    connect(archive.get(), &ArchiveWriter::written, this, &HelixInstallation::storeReceived);
+    connect(archive.get(), &ArchiveWriter::writeFailed, this, [this] {
+        // A full disk: there is no point in fetching the rest.
+        archive.reset();
+        if (download)
+            download->abort();
+        fail();
+    });
+    connect(archive.get(), &ArchiveWriter::committed, this, &HelixInstallation::archiveCommitted);
 
     QNetworkRequest request(url);
     // A redirect answer is a failed download; Qt 6 would follow it unless told otherwise.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(transferTimeoutMs);
-    QNetworkReply *reply = networkManager.get(request);
-    reply->setReadBufferSize(readBufferBytes);
+    download = networkManager.get(request);
+    download->setReadBufferSize(readBufferBytes);
     connect(&networkManager, &QNetworkAccessManager::finished, this, &HelixInstallation::downloadFinished);
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply] { storeReceived(reply); });
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64 total) {
+    connect(download, &QNetworkReply::readyRead, this, &HelixInstallation::storeReceived);
+    connect(download, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
         // An error page's size is no progress of the archive.
-        if (isSuccessStatus(reply))
+        if (download && isSuccessStatus(download))
             emit downloadProgress(received, total);
     });
 }
 
-void HelixInstallation::storeReceived(QNetworkReply *reply)
+void HelixInstallation::storeReceived()
 {
-    const QByteArray chunk = reply->readAll();
-    if (!archive || archiveWriteFailed || !isSuccessStatus(reply))
+    if (done || !download || !archive)
         return;
-    if (archive->write(chunk) != chunk.size()) {
-        // A full disk: there is no point in fetching the rest.
-        archiveWriteFailed = true;
-        reply->abort();
+    if (!isSuccessStatus(download)) {
+        download->readAll(); // an error page, dropped
+        return;
+    }
+    // Only as much as the writer keeps up with is taken from the reply; the rest waits in the network layer,
+    // which then stops reading from the server.
+    while (download->bytesAvailable() > 0 && archive->backlog() < writeBacklogBytes)
+        archive->write(download->read(readBufferBytes));
+    if (transferEnded && download->bytesAvailable() == 0 && !committing) {
+        committing = true;
+        archive->commit();
     }
 }
 
 void HelixInstallation::downloadFinished(QNetworkReply *data)
 {
-    data->deleteLater();
-    if (done || !archive)
+    if (data != download || done)
         return;
-    if (data->error() == QNetworkReply::NoError)
-        storeReceived(data);
-
-    if (archiveWriteFailed) {
-        archive.reset(); // discards the temporary file
-        fail();
-        return;
-    }
     if (data->error() != QNetworkReply::NoError || !isSuccessStatus(data)) {
         // Redirects are not followed, so a 3xx ends here too, without an error code of its own.
         const QNetworkReply::NetworkError code =
             data->error() != QNetworkReply::NoError ? data->error() : QNetworkReply::UnknownContentError;
-        archive.reset();
+        archive.reset(); // discards the temporary file
+        data->deleteLater();
         emit downloadFailed(code);
         finish();
         return;
     }
-
     emit report(HELIX_DOWNLOAD_FINISHED, QJsonObject{{QStringLiteral("folder"), setupFolder}});
-    const bool saved = archive->commit();
+    transferEnded = true;
+    storeReceived(); // what is left in the reply, then the commit
+}
+
+void HelixInstallation::archiveCommitted(bool ok)
+{
+    if (done || !archive)
+        return; // a report of a writer that is gone
     archive.reset();
-    if (!saved) {
+    if (download)
+        download->deleteLater();
+    if (!ok) {
         fail();
         return;
     }

@@ -7,13 +7,13 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 
 #include <memory>
 #include <optional>
 
+#include "audiometry/archivewriter.h"
 #include "channel/socketmessage.h"
 
 class HelixInstallation : public QObject
@@ -60,7 +60,8 @@ private slots:
 
 private:
     void startDownload();
-    void storeReceived(QNetworkReply *reply);
+    void storeReceived();
+    void archiveCommitted(bool ok);
     void extractHelixSetup(const QString &folder);
     void unpackerFailedToStart();
     void unpackTimedOut();
@@ -70,9 +71,11 @@ private:
     QUrl downloadServer;
     QNetworkAccessManager networkManager;
     QString setupFolder;
+    QPointer<QNetworkReply> download;
+    bool transferEnded = false;
+    bool committing = false;
     // The archive being downloaded: a temporary file beside "HelixSetup.zip", renamed only on success.
-    std::unique_ptr<QSaveFile> archive;
-    bool archiveWriteFailed = false;
+    std::unique_ptr<ArchiveWriter> archive;
     QPointer<QProcess> unpacker;
     QTimer unpackTimer;
     bool unpackerKilled = false;
