@@ -100,11 +100,11 @@ void HelixInstallation::startDownload()
     }
     connect(archive.get(), &ArchiveWriter::written, this, &HelixInstallation::storeReceived);
     connect(archive.get(), &ArchiveWriter::writeFailed, this, [this] {
-        // A full disk: there is no point in fetching the rest.
+        // A full disk: the installation ends here, and there is no point in fetching the rest.
         archive.reset();
+        fail();
         if (download)
             download->abort();
-        fail();
     });
     connect(archive.get(), &ArchiveWriter::committed, this, &HelixInstallation::archiveCommitted);
 

@@ -71,8 +71,11 @@ private:
             return;
         }
         const qint64 size = file.size();
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nConnection: close\r\nContent-Length: " +
-                      QByteArray::number(size) + "\r\n\r\n");
+        if (mode == ArchiveServer::Mode::NoLength)
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nConnection: close\r\n\r\n");
+        else
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nConnection: close\r\nContent-Length: " +
+                          QByteArray::number(size) + "\r\n\r\n");
         held = mode == ArchiveServer::Mode::Hold;
         if (mode == ArchiveServer::Mode::Slow) {
             allowed = 0;

@@ -81,6 +81,29 @@ struct ResumeOnExit
 
 } // namespace
 
+bool privateMountsAvailable()
+{
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"), {QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                                            QStringLiteral("private"), QStringLiteral("--"), QStringLiteral("true")});
+    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+}
+
+/// A launcher that runs script in a mount namespace of the connector's own ("$1" is argument), then the connector.
+QStringList launcherWithMount(const QString &script, const QString &argument)
+{
+    return {QStringLiteral("unshare"),
+            QStringLiteral("--mount"),
+            QStringLiteral("--propagation"),
+            QStringLiteral("private"),
+            QStringLiteral("--"),
+            QStringLiteral("sh"),
+            QStringLiteral("-c"),
+            script + QStringLiteral(" && shift && exec \"$@\""),
+            QStringLiteral("sh"),
+            argument};
+}
+
 /// One connector with its own home folder, desktop and page.
 struct Workstation
 {
@@ -171,6 +194,7 @@ private slots:
     void initTestCase();
     void installs_data();
     void installs();
+    void downloadOfUnknownSize();
     void downloadsOverHttps_data();
     void downloadsOverHttps();
     void failedDownloadLeavesNoArchive_data();
@@ -180,6 +204,7 @@ private slots:
     void installerThatCannotStart();
     void unpackerMissing();
     void archiveCannotBeWritten();
+    void diskFullDuringDownload();
     void staleUnpackFolderIsRemoved();
     void secondRequestJoinsTheRunningInstallation();
     void channelAnswersWhileUnpacking();
@@ -294,6 +319,28 @@ void TestHelixInstall::installs()
     QVERIFY(station.connector.log().contains(QLatin1String("Zip extraction status: 0")));
 }
 
+void TestHelixInstall::downloadOfUnknownSize()
+{
+    Workstation station;
+    server->setFile(goodArchive);
+    server->setMode(ArchiveServer::Mode::NoLength);
+    QVERIFY(station.start(server->baseUrl()));
+    QVERIFY(station.install());
+
+    // Without a size there is no percentage while the data arrives; the network layer reports the whole
+    // at the end, which makes one 100 %.
+    QCOMPARE(station.framesWithoutProgress(),
+             (QList<QJsonObject>{messageFrame(1002, percent(0)),
+                                 messageFrame(1003, {{QStringLiteral("folder"), station.desktop}}), messageFrame(1004),
+                                 messageFrame(1004, {{QStringLiteral("folder"), station.desktop}}),
+                                 messageFrame(1009, {{QStringLiteral("path"), station.installer()}})}));
+    const QList<QJsonObject> frames = station.frames();
+    QCOMPARE(
+        std::count_if(frames.cbegin() + 1, frames.cend(), [](const QJsonObject &frame) { return isProgress(frame); }),
+        std::count(frames.cbegin() + 1, frames.cend(), messageFrame(1002, percent(100))));
+    QCOMPARE(readFile(station.archive()), readFile(goodArchive));
+}
+
 void TestHelixInstall::downloadsOverHttps_data()
 {
     QTest::addColumn<bool>("trusted");
@@ -304,10 +351,7 @@ void TestHelixInstall::downloadsOverHttps_data()
 void TestHelixInstall::downloadsOverHttps()
 {
     QFETCH(bool, trusted);
-    QProcess probe;
-    probe.start(QStringLiteral("unshare"), {QStringLiteral("--mount"), QStringLiteral("--propagation"),
-                                            QStringLiteral("private"), QStringLiteral("--"), QStringLiteral("true")});
-    if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+    if (!privateMountsAvailable())
         QSKIP("needs a private mount namespace (unshare --mount, as root) to give the connector a test authority");
 
     QTemporaryDir certificates;
@@ -324,16 +368,7 @@ void TestHelixInstall::downloadsOverHttps()
         // The connector trusts the workstation's certificate store; here that store holds the test authority,
         // placed over /etc/ssl/certs for the connector alone.
         station.connector.launcher =
-            QStringList{QStringLiteral("unshare"),
-                        QStringLiteral("--mount"),
-                        QStringLiteral("--propagation"),
-                        QStringLiteral("private"),
-                        QStringLiteral("--"),
-                        QStringLiteral("sh"),
-                        QStringLiteral("-c"),
-                        QStringLiteral("mount --bind \"$1\" /etc/ssl/certs && shift && exec \"$@\""),
-                        QStringLiteral("sh"),
-                        tls.authorityFolder};
+            launcherWithMount(QStringLiteral("mount --bind \"$1\" /etc/ssl/certs"), tls.authorityFolder);
     }
     QVERIFY(station.start(secure.baseUrl()));
     QVERIFY(station.install());
@@ -499,6 +534,28 @@ void TestHelixInstall::archiveCannotBeWritten()
     QVERIFY(station.install());
     QCOMPARE(station.frames(), (QList<QJsonObject>{messageFrame(1002, percent(0)), errorFrame(1010)}));
     QCOMPARE(server->requestCount(), requestsBefore);
+}
+
+void TestHelixInstall::diskFullDuringDownload()
+{
+    if (!privateMountsAvailable())
+        QSKIP("needs a private mount namespace (unshare --mount, as root) to give the connector a small desktop");
+    Workstation station;
+    // A desktop of 128 KiB, for the connector alone: the archive does not fit.
+    station.connector.launcher =
+        launcherWithMount(QStringLiteral("mount -t tmpfs -o size=128k tmpfs \"$1\""), station.desktop);
+    server->setFile(largeArchive);
+    server->setMode(ArchiveServer::Mode::Slow);
+    QVERIFY(QFileInfo(largeArchive).size() > 2 * 128 * 1024);
+    QVERIFY(station.start(server->baseUrl()));
+    QVERIFY(station.install());
+
+    QCOMPARE(station.framesWithoutProgress(), (QList<QJsonObject>{messageFrame(1002, percent(0)), errorFrame(1010)}));
+    // The partial archive is gone from the connector's view of its desktop.
+    const QString seenByConnector =
+        QStringLiteral("/proc/%1/root").arg(station.connector.process.processId()) + station.desktop;
+    QVERIFY(QFileInfo(seenByConnector).isDir());
+    QCOMPARE(entries(seenByConnector), QStringList());
 }
 
 void TestHelixInstall::staleUnpackFolderIsRemoved()
