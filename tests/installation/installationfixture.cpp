@@ -63,7 +63,8 @@ ArchiveEntry installerEntry(bool executable)
     return {QStringLiteral("HelixSetup.exe"), standInInstaller(), executable, 0};
 }
 
-bool makeArchive(const QString &zipPath, const QList<ArchiveEntry> &archiveEntries, QString *error)
+bool makeArchive(const QString &zipPath, const QList<ArchiveEntry> &archiveEntries, QString *error,
+                 const QStringList &options)
 {
     QTemporaryDir staging;
     QStringList names;
@@ -92,7 +93,8 @@ bool makeArchive(const QString &zipPath, const QList<ArchiveEntry> &archiveEntri
         return false;
     }
     return run(program,
-               QStringList{QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-mx1"), zipPath} + names,
+               QStringList{QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-mx1")} + options +
+                   QStringList{zipPath} + names,
                staging.path(), error);
 }
 

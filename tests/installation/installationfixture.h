@@ -40,8 +40,10 @@ QString installerRecord(const QString &home);
 /// The archive entry of the stand-in, as "HelixSetup.exe" at the archive's root.
 ArchiveEntry installerEntry(bool executable = true);
 
-/// Builds a zip archive with the real 7-Zip; an existing file at zipPath is replaced.
-bool makeArchive(const QString &zipPath, const QList<ArchiveEntry> &entries, QString *error);
+/// Builds a zip archive with the real 7-Zip, with further 7-Zip options if given ("-pSECRET" encrypts it);
+/// an existing file at zipPath is replaced.
+bool makeArchive(const QString &zipPath, const QList<ArchiveEntry> &entries, QString *error,
+                 const QStringList &options = {});
 
 /// Makes an authority and a server certificate in folder with the real openssl.
 bool makeTls(const QString &folder, TestTls *tls, QString *error);

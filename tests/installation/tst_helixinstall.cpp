@@ -217,6 +217,7 @@ private:
     QString noInstaller;      // a valid archive without "HelixSetup.exe"
     QString notExecutable;    // the stand-in without permission to run
     QString truncatedArchive; // the first part of goodArchive
+    QString encrypted;        // goodArchive's files behind a password
     std::unique_ptr<ArchiveServer> server;
 };
 
@@ -244,6 +245,9 @@ void TestHelixInstall::initTestCase()
     notExecutable = shared.filePath(QStringLiteral("not-executable.zip"));
     QVERIFY2(makeArchive(notExecutable, {installerEntry(false), readme}, &error), qPrintable(error));
 
+    encrypted = shared.filePath(QStringLiteral("encrypted.zip"));
+    QVERIFY2(makeArchive(encrypted, {installerEntry(), readme}, &error, {QStringLiteral("-psecret")}),
+             qPrintable(error));
     truncatedArchive = shared.filePath(QStringLiteral("truncated.zip"));
     const QByteArray good = readFile(goodArchive);
     QFile truncated(truncatedArchive);
@@ -440,6 +444,8 @@ void TestHelixInstall::brokenArchiveStartsNothing_data()
     QTest::addRow("empty file on the desktop") << QStringLiteral("empty") << false << true;
     QTest::addRow("truncated archive on the desktop") << QStringLiteral("truncated") << false << true;
     QTest::addRow("archive without the installer") << QStringLiteral("no installer") << false << false;
+    // 7-Zip asks for the password; with nothing to read from it gives up instead of waiting forever.
+    QTest::addRow("archive behind a password") << QStringLiteral("encrypted") << false << true;
 }
 
 void TestHelixInstall::brokenArchiveStartsNothing()
@@ -458,7 +464,10 @@ void TestHelixInstall::brokenArchiveStartsNothing()
         QFile empty(source);
         QVERIFY(empty.open(QIODevice::WriteOnly));
     } else {
-        QVERIFY(copyFile(kind == QLatin1String("truncated") ? truncatedArchive : noInstaller, source));
+        QVERIFY(copyFile(kind == QLatin1String("truncated")   ? truncatedArchive
+                         : kind == QLatin1String("encrypted") ? encrypted
+                                                              : noInstaller,
+                         source));
     }
     if (downloaded) {
         server->setFile(source);
