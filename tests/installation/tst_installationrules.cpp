@@ -90,16 +90,20 @@ void TestInstallationRules::progressPercent()
 
 void TestInstallationRules::unpackerLocation_data()
 {
-    QTest::addColumn<bool>("beside");        // an executable "7-Zip/7z" beside the connector
+    QTest::addColumn<bool>("beside");        // a "7-Zip/7z" beside the connector
+    QTest::addColumn<bool>("besideRuns");    // ... that may be run
     QTest::addColumn<QStringList>("onPath"); // programs on the PATH
     QTest::addColumn<QString>("expected");   // "beside", "path:<name>"
 
     QTest::addRow("beside the executable wins")
-        << true << QStringList{QStringLiteral("7zz")} << QStringLiteral("beside");
-    QTest::addRow("7zz on the path") << false << QStringList{QStringLiteral("7zz"), QStringLiteral("7z")}
+        << true << true << QStringList{QStringLiteral("7zz")} << QStringLiteral("beside");
+    QTest::addRow("beside but not executable: the path")
+        << true << false << QStringList{QStringLiteral("7zz")} << QStringLiteral("path:7zz");
+    QTest::addRow("7zz on the path") << false << false << QStringList{QStringLiteral("7zz"), QStringLiteral("7z")}
                                      << QStringLiteral("path:7zz");
-    QTest::addRow("only 7z on the path") << false << QStringList{QStringLiteral("7z")} << QStringLiteral("path:7z");
-    QTest::addRow("none: the place it should be") << false << QStringList() << QStringLiteral("beside");
+    QTest::addRow("only 7z on the path") << false << false << QStringList{QStringLiteral("7z")}
+                                         << QStringLiteral("path:7z");
+    QTest::addRow("none: the place it should be") << false << false << QStringList() << QStringLiteral("beside");
 }
 
 void TestInstallationRules::unpackerLocation()
@@ -108,6 +112,7 @@ void TestInstallationRules::unpackerLocation()
     QSKIP("Windows uses only the 7-Zip beside the connector");
 #else
     QFETCH(bool, beside);
+    QFETCH(bool, besideRuns);
     QFETCH(QStringList, onPath);
     QFETCH(QString, expected);
 
@@ -115,15 +120,16 @@ void TestInstallationRules::unpackerLocation()
     const QString application = dir.filePath(QStringLiteral("app"));
     const QString bin = dir.filePath(QStringLiteral("bin"));
     QVERIFY(QDir().mkpath(application + QStringLiteral("/7-Zip")) && QDir().mkpath(bin));
-    const auto makeProgram = [](const QString &path) {
+    const auto makeProgram = [](const QString &path, bool runs = true) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("#!/bin/sh\n");
         file.close();
-        QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+        const QFileDevice::Permissions readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QVERIFY(file.setPermissions(runs ? readable | QFileDevice::ExeOwner : readable));
     };
     if (beside)
-        makeProgram(application + QStringLiteral("/7-Zip/7z"));
+        makeProgram(application + QStringLiteral("/7-Zip/7z"), besideRuns);
     for (const QString &name : onPath)
         makeProgram(bin + QLatin1Char('/') + name);
 
