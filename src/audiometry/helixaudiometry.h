@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -30,7 +31,13 @@ signals:
     /// The bridge has nothing left to do and may be released.
     void finished();
 
+public slots:
+    void downloadProgress(qint64 recieved, qint64 total);
+    void downloadError(QNetworkReply::NetworkError);
+
 private:
+    void installHelix();
+
     QString appPath;
     QUrl downloadServer;
     std::function<bool()> pageConnected = [] { return true; };

@@ -62,7 +62,10 @@ void ConnectorProcess::startRaw(const QStringList &arguments, const QProcessEnvi
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(workDir.path());
-    process.start(executable(), arguments);
+    if (launcher.isEmpty())
+        process.start(executable(), arguments);
+    else
+        process.start(launcher.first(), launcher.mid(1) + QStringList{executable()} + arguments);
     process.waitForStarted();
 }
 

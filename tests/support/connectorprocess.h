@@ -42,6 +42,10 @@ public:
     bool waitForLog(const QString &line, int timeoutMs = 5000);
 
     QProcess process;
+    /// A program and its first arguments that start the connector (the executable and its arguments follow),
+    /// for a test that must run it inside another environment; empty starts it directly. The launcher must
+    /// replace itself with the connector (exec), so the process is the connector's own.
+    QStringList launcher;
 
 private:
     QTemporaryDir workDir;
