@@ -2,6 +2,8 @@
 #include "channel/operatorchannel.h"
 
 #include <QDebug>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
@@ -16,19 +18,28 @@ bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, const st
     if (!allowedOrigins)
         qDebug() << "No allowed_origins configured: pages from every origin are accepted.";
 
+    server = new QWebSocketServer(QString(), QWebSocketServer::NonSecureMode, this);
+    connect(server, &QWebSocketServer::newConnection, this, &OperatorChannel::newConnection);
+    connect(server, &QWebSocketServer::serverError, this, &OperatorChannel::socketError);
+    connect(server, &QWebSocketServer::originAuthenticationRequired, this, &OperatorChannel::checkOrigin);
+
     bool listening = false;
     for (const QHostAddress &address : addresses) {
-        auto *server = new QWebSocketServer(QString(), QWebSocketServer::NonSecureMode, this);
-        if (!server->listen(address, port)) {
-            qDebug() << "Cannot listen on" << address.toString() << "port" << port << ":" << server->errorString();
-            delete server;
+        auto *listener = new QTcpServer(this);
+        if (!listener->listen(address, port)) {
+            qDebug() << "Cannot listen on" << address.toString() << "port" << port << ":" << listener->errorString();
+            delete listener;
             continue;
         }
         listening = true;
-        servers.append(server);
-        connect(server, &QWebSocketServer::newConnection, this, &OperatorChannel::newConnection);
-        connect(server, &QWebSocketServer::serverError, this, &OperatorChannel::socketError);
-        connect(server, &QWebSocketServer::originAuthenticationRequired, this, &OperatorChannel::checkOrigin);
+        connect(listener, &QTcpServer::newConnection, this, [this, listener] {
+            while (QTcpSocket *socket = listener->nextPendingConnection()) {
+                // A frame is written as header and payload; without this the payload would wait for the
+                // page's delayed acknowledgement, tens of milliseconds per reply.
+                socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+                server->handleConnection(socket);
+            }
+        });
     }
     return listening;
 }
@@ -43,9 +54,6 @@ void OperatorChannel::checkOrigin(QWebSocketCorsAuthenticator *authenticator)
 void OperatorChannel::newConnection()
 {
     qDebug() << "New connection...";
-    auto *server = qobject_cast<QWebSocketServer *>(sender());
-    if (!server)
-        return;
     QWebSocket *socket = server->nextPendingConnection();
     if (!socket)
         return;

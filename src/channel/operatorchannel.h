@@ -54,7 +54,7 @@ private slots:
 private:
     void sendFrame(const QByteArray &frame);
 
-    QList<QWebSocketServer *> servers;
+    QWebSocketServer *server = nullptr; // handshakes and page sockets, for every listening address
     QList<QWebSocket *> clients;
     std::optional<QStringList> allowedOrigins;
 };
