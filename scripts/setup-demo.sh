@@ -14,4 +14,5 @@ scripts/install-helix-simulator.sh "$build/simulators/helix/helix-simulator" "$d
     '{ "delay_ms": 1500, "chunks": 3, "chunk_delay_ms": 200, "idle_exit_ms": 600000 }' >/dev/null
 "$build/simulators/somnopanel/somnodb-tool" demo "$demo/somnopanel" >/dev/null
 cp examples/connector.json "$demo/connector.json"
+cp packaging/favicon.png "$demo/favicon.png"
 echo "Demo installations in $demo: helix/ (audiometry), somnopanel/ (polysomnography), connector.json"
