@@ -2,18 +2,34 @@
 #include "platform/processlist.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cctype>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
 #include <memory>
 
 namespace {
 
+// Plain reads: a process may end while its files are read, and a read of a vanished process's
+// file fails with ESRCH; that must end the read, not the program (a C++ stream would throw here).
 std::string readFile(const std::string &path)
 {
-    std::ifstream stream(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+    std::string content;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof(buffer));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        content.append(buffer, static_cast<std::string::size_type>(count));
+    }
+    ::close(fd);
+    return content;
 }
 
 bool isNumber(const char *text)

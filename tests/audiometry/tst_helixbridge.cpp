@@ -2,6 +2,7 @@
 // taken, and the process list it asks.
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
 #include <QProcess>
@@ -14,7 +15,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "audiometry/helixaudiometry.h"
 #include "platform/processlist.h"
@@ -69,6 +72,7 @@ private slots:
     void requestFileFailure();
     void scriptNamedLikeTheApplicationCounts();
     void endedProcessIsNotListed();
+    void listingWhileProcessesComeAndGo();
 
 private:
     /// A bridge whose exam has started in the folder, with a dummy application that cannot start.
@@ -303,6 +307,51 @@ void TestHelixBridge::endedProcessIsNotListed()
     ::waitpid(child, nullptr, 0);
     ::close(ready[0]);
     ::close(ready[1]);
+}
+
+// The list is read while processes end and are reaped; a file of a process that vanished half-way
+// through must end that read quietly. A long-running connector sees this sooner or later.
+void TestHelixBridge::listingWhileProcessesComeAndGo()
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> children{0};
+    // Batches of short-lived children that end at staggered moments and are reaped at once.
+    auto churn = [&] {
+        while (!stop) {
+            pid_t batch[16];
+            for (int i = 0; i < 16; ++i) {
+                batch[i] = ::fork();
+                if (batch[i] == 0) {
+                    ::usleep(useconds_t(200 * (i % 8)));
+                    ::_exit(0);
+                }
+            }
+            for (const pid_t child : batch) {
+                if (child > 0) {
+                    ::waitpid(child, nullptr, 0);
+                    ++children;
+                }
+            }
+        }
+    };
+    std::thread first(churn);
+    std::thread second(churn);
+    std::thread third(churn);
+    QElapsedTimer timer;
+    timer.start();
+    int lists = 0;
+    bool alwaysListed = true;
+    while (timer.elapsed() < 1500) {
+        alwaysListed = alwaysListed && !runningProcessNames().empty();
+        ++lists;
+    }
+    stop = true;
+    first.join();
+    second.join();
+    third.join();
+    QVERIFY(alwaysListed);
+    QVERIFY(lists > 0);
+    QVERIFY(children > 0);
 }
 
 QTEST_GUILESS_MAIN(TestHelixBridge)
