@@ -34,7 +34,7 @@ void HelixAudiometry::processCommand(QJsonObject args)
         return;
     }
 
-    const QString command = gdtText(args.value(QLatin1String("command")));
+    const QString command = args.value(QLatin1String("command")).toString(); // a non-string gives empty text
     if (command == QLatin1String("START_AUDIOMETRY")) {
         if (!checkHelix()) {
             emit finished();
