@@ -66,7 +66,6 @@ private slots:
     void downloadErrorIsReported();
     void resultTakenOnlyWhenSettled_data();
     void resultTakenOnlyWhenSettled();
-    void resultWaitsForAPage();
     void resultWithTimeAheadOfTheClock();
     void unreadableResultIsKept();
     void requestFileFailure();
@@ -85,7 +84,6 @@ private:
     std::unique_ptr<QSignalSpy> messages;
     std::unique_ptr<QSignalSpy> errors;
     std::unique_ptr<QSignalSpy> finished;
-    bool page = true;
 };
 
 void TestHelixBridge::initTestCase()
@@ -98,11 +96,9 @@ void TestHelixBridge::init()
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
     bridge = std::make_unique<HelixAudiometry>(dir->path() + QLatin1Char('/'));
-    bridge->setPageConnected([this] { return page; });
     messages = std::make_unique<QSignalSpy>(bridge.get(), &HelixAudiometry::sendMessage);
     errors = std::make_unique<QSignalSpy>(bridge.get(), &HelixAudiometry::sendErrorMessage);
     finished = std::make_unique<QSignalSpy>(bridge.get(), &HelixAudiometry::finished);
-    page = true;
 }
 
 void TestHelixBridge::cleanup()
@@ -202,23 +198,6 @@ void TestHelixBridge::resultTakenOnlyWhenSettled()
     if (taken)
         QCOMPARE(messages->at(1).at(1).value<QJsonObject>().value(QLatin1String("results")).toString(),
                  QStringLiteral("Ear;Hz;dB\r\nRight;1000;20\r\n"));
-}
-
-// Read while no page listens, the result would go nowhere and be deleted.
-void TestHelixBridge::resultWaitsForAPage()
-{
-    QVERIFY(startExam());
-    QVERIFY(writeResult("result", 5000));
-    page = false;
-    bridge->watchHelixFolder();
-    bridge->watchHelixFolder();
-    QCOMPARE(messages->size(), 1);
-    QVERIFY(QFile::exists(resultFile()));
-
-    page = true;
-    bridge->watchHelixFolder();
-    QCOMPARE(messages->size(), 2);
-    QVERIFY(!QFile::exists(resultFile()));
 }
 
 void TestHelixBridge::resultWithTimeAheadOfTheClock()
