@@ -217,7 +217,7 @@ void HelixAudiometry::watchHelixFolder()
     QByteArray bytes = file.readAll();
     file.close();
 
-    const int zero = bytes.indexOf('\0');
+    const auto zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
     helixGaveUsResultFile(QString::fromUtf8(bytes));
