@@ -14,8 +14,6 @@ class TestInstallationRules : public QObject
 private slots:
     void downloadUrl_data();
     void downloadUrl();
-    void progressPercent_data();
-    void progressPercent();
     void unpackerLocation_data();
     void unpackerLocation();
 };
@@ -56,36 +54,6 @@ void TestInstallationRules::downloadUrl()
         QVERIFY2(!url.isValid(), qPrintable(url.toString()));
     else
         QCOMPARE(url.toString(), expected);
-}
-
-void TestInstallationRules::progressPercent_data()
-{
-    QTest::addColumn<qint64>("received");
-    QTest::addColumn<qint64>("total");
-    QTest::addColumn<qint64>("expected"); // -1: no report
-
-    QTest::addRow("a quarter") << qint64(50) << qint64(200) << qint64(25);
-    QTest::addRow("a third, truncated") << qint64(1) << qint64(3) << qint64(33);
-    QTest::addRow("two thirds, truncated not rounded") << qint64(2) << qint64(3) << qint64(66);
-    QTest::addRow("nothing yet") << qint64(0) << qint64(1000) << qint64(0);
-    QTest::addRow("all of it") << qint64(1000) << qint64(1000) << qint64(100);
-    QTest::addRow("just short of all") << qint64(999) << qint64(1000) << qint64(99);
-    QTest::addRow("200 MB archive, 150 MB in") << qint64(150) * 1024 * 1024 << qint64(200) * 1024 * 1024 << qint64(75);
-    QTest::addRow("beyond 32 bits") << (qint64(1) << 40) << (qint64(1) << 41) << qint64(50);
-    QTest::addRow("size unknown") << qint64(4096) << qint64(-1) << qint64(-1);
-    QTest::addRow("size zero") << qint64(0) << qint64(0) << qint64(-1);
-}
-
-void TestInstallationRules::progressPercent()
-{
-    QFETCH(qint64, received);
-    QFETCH(qint64, total);
-    QFETCH(qint64, expected);
-    const std::optional<qint64> percent = HelixInstallation::progressPercent(received, total);
-    if (expected < 0)
-        QVERIFY(!percent.has_value());
-    else
-        QCOMPARE(percent.value_or(-1), expected);
 }
 
 void TestInstallationRules::unpackerLocation_data()

@@ -1,0 +1,312 @@
+// Measures audiometry exams against the real connector: START_AUDIOMETRY to 1008 with the application
+// running and not running, result pickup after the file's last write, and memory and wake-ups before
+// and after a thousand exams.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "connectorprocess.h"
+#include "helixfolder.h"
+
+namespace {
+
+/// A page that timestamps every frame the moment it arrives.
+class TimedPage
+{
+public:
+    TimedPage()
+    {
+        clock.start();
+        QObject::connect(&page.socket, &QWebSocket::textMessageReceived, [this](const QString &) {
+            arrivals.push_back(clock.nsecsElapsed());
+            if (waiting && page.frames.size() + 1 >= waitingFor)
+                waiting->quit();
+        });
+    }
+
+    bool open() { return page.open(); }
+    qint64 now() const { return clock.nsecsElapsed(); }
+    int count() const { return page.frames.size(); }
+
+    /// Runs the event loop until frame number count (1-based) has arrived; false after the timeout.
+    bool waitFor(int count, int timeoutMs = 10000)
+    {
+        if (page.frames.size() >= count)
+            return true;
+        QEventLoop loop;
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        waiting = &loop;
+        waitingFor = count;
+        loop.exec();
+        waiting = nullptr;
+        // The frame list is appended after our handler; let it catch up.
+        QCoreApplication::processEvents();
+        return page.frames.size() >= count;
+    }
+
+    PageClient page;
+    std::vector<qint64> arrivals;
+
+private:
+    QElapsedTimer clock;
+    QEventLoop *waiting = nullptr;
+    int waitingFor = 0;
+};
+
+double ms(qint64 ns)
+{
+    return double(ns) / 1e6;
+}
+
+void printFigures(const char *label, std::vector<double> values, const char *unit)
+{
+    if (values.empty()) {
+        std::printf("%-48s no samples\n", label);
+        return;
+    }
+    std::sort(values.begin(), values.end());
+    const double median = values[values.size() / 2];
+    const double p95 = values[std::min(values.size() - 1, values.size() * 95 / 100)];
+    std::printf("%-48s n=%-4zu median %8.1f %s   p95 %8.1f %s   max %8.1f %s\n", label, values.size(), median, unit,
+                p95, unit, values.back(), unit);
+}
+
+qint64 statusValue(qint64 pid, const char *key)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+/// Wake-ups of the connector per second while idle, from its voluntary context switches.
+double wakeupsPerSecond(qint64 pid, int windowMs = 3000)
+{
+    const qint64 before = statusValue(pid, "voluntary_ctxt_switches:");
+    QElapsedTimer timer;
+    timer.start();
+    QEventLoop loop;
+    QTimer::singleShot(windowMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    const qint64 after = statusValue(pid, "voluntary_ctxt_switches:");
+    return double(after - before) * 1000.0 / double(timer.elapsed());
+}
+
+/// Waits for the condition; says so on the error output when it never holds.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs, const char *what)
+{
+    if (QTest::qWaitFor(condition, timeoutMs))
+        return true;
+    std::fprintf(stderr, "gave up waiting: %s\n", what);
+    return false;
+}
+
+/// Ends the simulators of a folder however the measurement ends.
+struct KillOnExit
+{
+    const HelixFolder &helix;
+    ~KillOnExit() { helix.killProcesses(); }
+};
+
+bool startConnector(ConnectorProcess &connector)
+{
+    if (!connector.start()) {
+        std::fprintf(stderr, "the connector did not start:\n%s\n", qPrintable(connector.log()));
+        return false;
+    }
+    return true;
+}
+
+void startToExamStarted(const QString &root, bool running, int exams)
+{
+    ConnectorProcess connector;
+    if (!startConnector(connector))
+        return;
+    HelixFolder helix(root + (running ? QStringLiteral("/running") : QStringLiteral("/stopped")));
+    const KillOnExit guard{helix};
+    QDir().mkpath(helix.exchange());
+    // Running: answers nothing, so every exam stays open. Not running: a Helix.exe that ends at once.
+    helix.installSimulator(running ? QJsonObject{{QStringLiteral("respond"), false}}
+                                   : QJsonObject{{QStringLiteral("idle_exit_ms"), 0}});
+    if (running) {
+        QProcess::startDetached(helix.folder() + QStringLiteral("/Helix.exe"), QStringList());
+        waitUntil([&] { return !helix.processes().isEmpty(); }, 5000, "the application to run");
+    }
+
+    TimedPage page;
+    page.open();
+    std::vector<double> latencies;
+    for (int i = 0; i < exams; ++i) {
+        if (!running && !waitUntil([&] { return helix.processes().isEmpty(); }, 5000, "the application to end"))
+            break;
+        const qint64 sent = page.now();
+        page.page.sendJson(startEnvelope(helix.appPath(), examplePatient()));
+        if (!page.waitFor(i + 1))
+            break;
+        latencies.push_back(ms(page.arrivals.at(size_t(i)) - sent));
+    }
+    const int launches = connector.log().count(QLatin1String("Helix not started."));
+    printFigures(running ? "START_AUDIOMETRY -> 1008, application running"
+                         : "START_AUDIOMETRY -> 1008, application not running",
+                 latencies, "ms");
+    std::printf("%-48s %d of %zu exams launched the application\n", "", launches, latencies.size());
+}
+
+void resultPickup(const QString &root, int exams)
+{
+    ConnectorProcess connector;
+    if (!startConnector(connector))
+        return;
+    HelixFolder helix(root + QStringLiteral("/pickup"));
+    helix.installDummy();
+    QDir().mkpath(helix.exchange());
+
+    TimedPage page;
+    page.open();
+    std::vector<double> plain;
+    std::vector<double> pieces;
+    for (int i = 0; i < exams; ++i) {
+        page.page.sendJson(startEnvelope(helix.appPath(), examplePatient()));
+        if (!page.waitFor(page.count() + 1))
+            break;
+        // Odd exams write the file in two pieces 300 ms apart, as a slow application would.
+        QFile file(helix.resultFile());
+        file.open(QIODevice::WriteOnly);
+        file.write("Ear;FrequencyHz;ThresholdDbHL\r\n");
+        file.flush();
+        if (i % 2 == 1)
+            QTest::qWait(300);
+        file.write("Right;1000;20\r\nLeft;1000;25\r\n");
+        file.close();
+        const qint64 lastWrite = page.now();
+        if (!page.waitFor(page.count() + 1))
+            break;
+        (i % 2 == 1 ? pieces : plain).push_back(ms(page.arrivals.back() - lastWrite));
+        waitUntil([&] { return !QFile::exists(helix.resultFile()); }, 2000, "the result file to go");
+    }
+    printFigures("result last write -> 1005, written at once", plain, "ms");
+    printFigures("result last write -> 1005, written in two pieces", pieces, "ms");
+}
+
+void thousandExams(const QString &root, int exams)
+{
+    ConnectorProcess connector;
+    if (!startConnector(connector))
+        return;
+    const qint64 pid = connector.process.processId();
+    HelixFolder helix(root + QStringLiteral("/bulk"));
+    const KillOnExit guard{helix};
+    QDir().mkpath(helix.exchange());
+    helix.installSimulator(QJsonObject{{QStringLiteral("respond"), false}, {QStringLiteral("idle_exit_ms"), 600000}});
+    QProcess::startDetached(helix.folder() + QStringLiteral("/Helix.exe"), QStringList());
+    waitUntil([&] { return !helix.processes().isEmpty(); }, 5000, "the application to run");
+
+    TimedPage page;
+    page.open();
+    auto deliverOne = [&]() {
+        helix.writeResult("Ear;FrequencyHz;ThresholdDbHL\r\nRight;1000;20\r\n", 2000);
+        const bool arrived = page.waitFor(page.count() + 1);
+        waitUntil([&] { return !QFile::exists(helix.resultFile()); }, 2000, "the result file to go");
+        return arrived;
+    };
+
+    // One whole exam first, so that everything loaded once is loaded before the first figure.
+    page.page.sendJson(startEnvelope(helix.appPath(), examplePatient()));
+    page.waitFor(1);
+    deliverOne();
+    const qint64 rssBefore = statusValue(pid, "VmRSS:");
+    const double idleBefore = wakeupsPerSecond(pid);
+
+    const int base = page.count();
+    // One after the other, as an operator would: the bridges' poll timers then tick at spread times.
+    for (int i = 0; i < exams; ++i) {
+        page.page.sendJson(startEnvelope(helix.appPath(), examplePatient()));
+        if (!page.waitFor(base + i + 1))
+            break;
+    }
+    const int started = page.count() - base;
+    const qint64 rssPending = statusValue(pid, "VmRSS:");
+    const double idlePending = wakeupsPerSecond(pid);
+
+    QElapsedTimer timer;
+    timer.start();
+    int delivered = 0;
+    for (int i = 0; i < started; ++i) {
+        if (!deliverOne())
+            break;
+        ++delivered;
+    }
+    const qint64 deliveryMs = timer.elapsed();
+    if (!connector.isRunning()) {
+        std::fprintf(stderr, "the connector ended (exit code %d); its last output:\n%s\n", connector.process.exitCode(),
+                     qPrintable(connector.log().right(3000)));
+        return;
+    }
+    // Released bridges are deleted from the event loop; give it a moment, then look.
+    QTest::qWait(1000);
+    const qint64 rssAfter = statusValue(pid, "VmRSS:");
+    const double idleAfter = wakeupsPerSecond(pid);
+    // One more result: if any bridge still polled, it would take it.
+    helix.writeResult("nobody waits for this\r\n", 2000);
+    QTest::qWait(1500);
+    const bool leftAlone = QFile::exists(helix.resultFile());
+
+    const QByteArray label = QByteArray::number(exams) + " exams without results, then all results";
+    std::printf("%-48s %d started (1008), %d results delivered (1005) in %.1f s\n", label.constData(), started,
+                delivered, double(deliveryMs) / 1000.0);
+    std::printf("%-48s before %lld kB, %d open %lld kB, all delivered %lld kB (after - before: %+lld kB)\n",
+                "  connector resident memory", rssBefore, started, rssPending, rssAfter, rssAfter - rssBefore);
+    std::printf("%-48s before %.1f/s, %d open %.1f/s, all delivered %.1f/s\n", "  connector wake-ups while idle",
+                idleBefore, started, idlePending, idleAfter);
+    std::printf("%-48s %s\n", "  extra result file after all were delivered",
+                leftAlone ? "left alone: no bridge polls any more" : "TAKEN: a bridge still polls");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    if (qEnvironmentVariableIsEmpty("CONNECTOR_BIN"))
+        qputenv("CONNECTOR_BIN", CONNECTOR_BIN_PATH);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    const QStringList arguments = application.arguments();
+    const int exams = arguments.size() > 1 ? arguments.at(1).toInt() : 100;
+    const bool bulkOnly = exams == 0;
+    const int bulk = arguments.size() > 2 ? arguments.at(2).toInt() : 1000;
+
+    QTemporaryDir root;
+    if (!root.isValid())
+        return 1;
+    if (!foreignHelixProcesses(root.path()).isEmpty()) {
+        std::fprintf(stderr, "another Helix.exe runs on this machine; the running check would see it\n");
+        return 1;
+    }
+    std::printf("audiometry bench: %d exams per latency figure, %d exams for memory\n\n", exams, bulk);
+    if (!bulkOnly) {
+        startToExamStarted(root.path(), true, exams);
+        startToExamStarted(root.path(), false, exams);
+        resultPickup(root.path(), std::max(2, exams / 5));
+    }
+    if (bulk > 0)
+        thousandExams(root.path(), bulk);
+    return 0;
+}

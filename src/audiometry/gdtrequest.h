@@ -1,0 +1,27 @@
+// Builds the GDT record that asks the audiometry application for a new examination.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+/// One GDT line without its line end: the three-digit length prefix (four digits from a length of
+/// 1000 on) followed by the field identifier and content. The length counts the prefix, the text
+/// and the two bytes of CR LF.
+QString gdtLine(const QString &fieldAndContent);
+
+/// The five-digit record length of field 8100 for a record whose text, without the 8100 line,
+/// is given with "\n" line ends. Every line end counts as the two bytes of CR LF, and the 8100
+/// line itself is included.
+QString gdtRecordLength(const QString &recordWithoutLengthLine);
+
+/// The text of a patient value: the value when it is a JSON string, else empty.
+QString gdtText(const QJsonValue &value);
+
+/// The GDT sex digit: "2" when "gender" is the JSON number 1, "1" for anything else.
+QString gdtGenderDigit(const QJsonValue &gender);
+
+/// The whole request record (type 6302) for a patient object, as the bytes of the file:
+/// ISO 8859-1 with "?" for other characters, CR LF after every line.
+QByteArray gdtRequestRecord(const QJsonObject &patient);

@@ -1,0 +1,227 @@
+// Audiometry commands against the real connector over a real WebSocket: checks and their error frames.
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "connectorprocess.h"
+#include "helixfolder.h"
+
+namespace {
+
+enum class Folder
+{
+    Empty,          // no Helix.exe
+    Installed,      // Helix.exe (a dummy that cannot start) and XCHG
+    NoExchange,     // Helix.exe, no XCHG yet
+    ExchangeBlocked // Helix.exe and a file named XCHG in the way
+};
+
+QJsonObject audiometry(const QString &appPath, const QJsonObject &args)
+{
+    return QJsonObject{{QStringLiteral("type"), QStringLiteral("AUDIOMETRY")},
+                       {QStringLiteral("appPath"), appPath},
+                       {QStringLiteral("args"), args}};
+}
+
+QJsonObject start(const QJsonValue &patient)
+{
+    QJsonObject args{{QStringLiteral("command"), QStringLiteral("START_AUDIOMETRY")}};
+    if (!patient.isUndefined())
+        args.insert(QStringLiteral("patient"), patient);
+    return args;
+}
+
+QJsonObject patientWithout(const QString &key)
+{
+    QJsonObject patient = examplePatient();
+    patient.remove(key);
+    return patient;
+}
+
+QJsonObject nullPatient()
+{
+    QJsonObject patient;
+    for (const char *key : {"first_name", "last_name", "birth_date", "code", "gender", "height", "weight"})
+        patient.insert(QLatin1String(key), QJsonValue::Null);
+    return patient;
+}
+
+QJsonObject examStarted(const QString &firstName, const QString &lastName)
+{
+    return QJsonObject{{QStringLiteral("message"), 1008},
+                       {QStringLiteral("args"), QJsonObject{{QStringLiteral("first_name"), firstName},
+                                                            {QStringLiteral("last_name"), lastName}}}};
+}
+
+QJsonObject error(int code)
+{
+    return QJsonObject{{QStringLiteral("error"), code}};
+}
+
+} // namespace
+
+class TestAudiometryCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void replies_data();
+    void replies();
+    void silentCommands_data();
+    void silentCommands();
+    void missingExchangeFolderIsCreated();
+    void installBeginsAtZeroPercent();
+
+private:
+    QString prepare(Folder kind);
+
+    ConnectorProcess connector;
+    std::unique_ptr<PageClient> page;
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestAudiometryCommands::initTestCase()
+{
+    QVERIFY2(connector.start(), qPrintable(connector.log()));
+}
+
+void TestAudiometryCommands::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    page = std::make_unique<PageClient>();
+    QVERIFY(page->open());
+}
+
+void TestAudiometryCommands::cleanup()
+{
+    page.reset();
+    HelixFolder(dir->path() + QStringLiteral("/Helix")).killProcesses();
+    dir.reset();
+}
+
+QString TestAudiometryCommands::prepare(Folder kind)
+{
+    HelixFolder folder(dir->path() + QStringLiteral("/Helix"));
+    if (kind != Folder::Empty)
+        folder.installDummy();
+    if (kind == Folder::Installed)
+        QDir().mkpath(folder.exchange());
+    if (kind == Folder::ExchangeBlocked) {
+        QFile blocker(folder.exchange());
+        blocker.open(QIODevice::WriteOnly);
+    }
+    return folder.appPath();
+}
+
+void TestAudiometryCommands::replies_data()
+{
+    QTest::addColumn<int>("folder");
+    QTest::addColumn<QJsonObject>("args");
+    QTest::addColumn<QJsonObject>("reply");
+
+    const int empty = int(Folder::Empty);
+    const int installed = int(Folder::Installed);
+    const QJsonValue none(QJsonValue::Undefined);
+
+    QTest::addRow("no command") << installed << QJsonObject{{QStringLiteral("patient"), examplePatient()}} << error(1);
+    QTest::addRow("only another key") << installed << QJsonObject{{QStringLiteral("x"), 1}} << error(1);
+    QTest::addRow("not installed, before the patient is looked at") << empty << start(none) << error(1001);
+    QTest::addRow("not installed, full patient") << empty << start(examplePatient()) << error(1001);
+    QTest::addRow("exchange folder cannot be created")
+        << int(Folder::ExchangeBlocked) << start(examplePatient()) << error(1000);
+    QTest::addRow("patient missing") << installed << start(none) << error(2);
+    QTest::addRow("patient an array") << installed << start(QJsonArray()) << error(2);
+    QTest::addRow("patient empty") << installed << start(QJsonObject()) << error(2);
+    QTest::addRow("patient a string") << installed << start(QStringLiteral("Sample")) << error(2);
+    QTest::addRow("patient without weight")
+        << installed << start(patientWithout(QStringLiteral("weight"))) << error(100);
+    QTest::addRow("patient without first name")
+        << installed << start(patientWithout(QStringLiteral("first_name"))) << error(100);
+    QTest::addRow("patient without code") << installed << start(patientWithout(QStringLiteral("code"))) << error(100);
+    QTest::addRow("city and address are optional") << installed << start(patientWithout(QStringLiteral("address")))
+                                                   << examStarted(QStringLiteral("Sample"), QStringLiteral("Patient"));
+    QTest::addRow("all seven keys null pass") << installed << start(nullPatient()) << examStarted(QString(), QString());
+    QJsonObject numberName = examplePatient();
+    numberName.insert(QStringLiteral("first_name"), 7);
+    QTest::addRow("first name a number is sent empty")
+        << installed << start(numberName) << examStarted(QString(), QStringLiteral("Patient"));
+    QJsonObject accented = examplePatient();
+    accented.insert(QStringLiteral("last_name"), QString::fromUtf8("N\xc3\xba\xc3\xb1"
+                                                                   "ez"));
+    QTest::addRow("accented name comes back unchanged")
+        << installed << start(accented)
+        << examStarted(QStringLiteral("Sample"), QString::fromUtf8("N\xc3\xba\xc3\xb1"
+                                                                   "ez"));
+}
+
+void TestAudiometryCommands::replies()
+{
+    QFETCH(int, folder);
+    QFETCH(QJsonObject, args);
+    QFETCH(QJsonObject, reply);
+
+    page->sendJson(audiometry(prepare(Folder(folder)), args));
+    QVERIFY(page->waitForFrames(1));
+    QCOMPARE(page->frame(0), reply);
+
+    // Nothing else follows at once: the next command's reply is the next frame.
+    page->sendJson(audiometry(QStringLiteral("/"), QJsonObject{{QStringLiteral("probe"), true}}));
+    QVERIFY(page->waitForFrames(2));
+    QCOMPARE(page->frame(1), error(1));
+}
+
+void TestAudiometryCommands::silentCommands_data()
+{
+    QTest::addColumn<QJsonValue>("command");
+
+    QTest::addRow("lower case") << QJsonValue(QStringLiteral("start_audiometry"));
+    QTest::addRow("trailing blank") << QJsonValue(QStringLiteral("START_AUDIOMETRY "));
+    QTest::addRow("a number") << QJsonValue(1);
+    QTest::addRow("null") << QJsonValue(QJsonValue::Null);
+    QTest::addRow("unknown") << QJsonValue(QStringLiteral("STOP_AUDIOMETRY"));
+}
+
+// An unknown command gets no reply: the first frame the page sees is the reply to what follows.
+void TestAudiometryCommands::silentCommands()
+{
+    QFETCH(QJsonValue, command);
+
+    const QString appPath = prepare(Folder::Installed);
+    page->sendJson(audiometry(
+        appPath, QJsonObject{{QStringLiteral("command"), command}, {QStringLiteral("patient"), examplePatient()}}));
+    page->sendJson(audiometry(appPath, QJsonObject{{QStringLiteral("probe"), true}}));
+    QVERIFY(page->waitForFrames(1));
+    QCOMPARE(page->frame(0), error(1));
+    QVERIFY(!QFile::exists(HelixFolder(dir->path() + QStringLiteral("/Helix")).requestFile()));
+}
+
+void TestAudiometryCommands::missingExchangeFolderIsCreated()
+{
+    const QString appPath = prepare(Folder::NoExchange);
+    page->sendJson(audiometry(appPath, start(examplePatient())));
+    QVERIFY(page->waitForFrames(1));
+    QCOMPARE(page->frame(0), examStarted(QStringLiteral("Sample"), QStringLiteral("Patient")));
+    QFile request(HelixFolder(dir->path() + QStringLiteral("/Helix")).requestFile());
+    QVERIFY(request.open(QIODevice::ReadOnly));
+    QCOMPARE(request.readAll(), exampleRequest());
+}
+
+// The installation itself belongs to its own tests; the bridge's part is the opening frame.
+void TestAudiometryCommands::installBeginsAtZeroPercent()
+{
+    page->sendJson(
+        audiometry(prepare(Folder::Empty), QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}}));
+    QVERIFY(page->waitForFrames(1));
+    QCOMPARE(page->frame(0), (QJsonObject{{QStringLiteral("message"), 1002},
+                                          {QStringLiteral("args"), QJsonObject{{QStringLiteral("percent"), 0}}}}));
+}
+
+QTEST_GUILESS_MAIN(TestAudiometryCommands)
+#include "tst_audiometrycommands.moc"
