@@ -24,9 +24,6 @@ if [ "$unformatted" != 0 ]; then
     exit 1
 fi
 
-step "Windows platform code with the MinGW-w64 cross compiler"
-scripts/check-windows-platform.sh
-
 run_ctest() {
     scripts/in-test-network.sh ctest --test-dir "$1" --output-on-failure -j"$jobs" --timeout 600
 }
