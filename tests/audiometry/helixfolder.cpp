@@ -95,36 +95,6 @@ QList<qint64> foreignHelixProcesses(const QString &folder)
     });
 }
 
-QJsonObject examplePatient()
-{
-    return QJsonObject{{QStringLiteral("code"), QStringLiteral("P0042")},
-                       {QStringLiteral("first_name"), QStringLiteral("Sample")},
-                       {QStringLiteral("last_name"), QStringLiteral("Patient")},
-                       {QStringLiteral("birth_date"), QStringLiteral("07/03/1985")},
-                       {QStringLiteral("gender"), 1},
-                       {QStringLiteral("address"), QStringLiteral("Main Street 5")},
-                       {QStringLiteral("height"), 170},
-                       {QStringLiteral("weight"), 65}};
-}
-
-QByteArray exampleRequest()
-{
-    return QByteArrayLiteral("01380006302\r\n"
-                             "014810000198\r\n"
-                             "01392182.00\r\n"
-                             "0143000P0042\r\n"
-                             "0153101Sample\r\n"
-                             "0163102Patient\r\n"
-                             "017310307031985\r\n"
-                             "0093106\r\n"
-                             "0223107Main Street 5\r\n"
-                             "01031102\r\n"
-                             "01036220\r\n"
-                             "01036230\r\n"
-                             "0258402TONAL_AUDIOMETRY\r\n"
-                             "01092062\r\n");
-}
-
 QJsonObject startEnvelope(const QString &appPath, const QJsonObject &patient)
 {
     return QJsonObject{

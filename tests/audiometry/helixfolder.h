@@ -1,6 +1,8 @@
 // An audiometry application folder for the tests: Helix.exe (simulator or dummy), XCHG, its processes.
 #pragma once
 
+#include "gdtexample.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -40,8 +42,6 @@ private:
 QList<qint64> foreignHelixProcesses(const QString &folder);
 
 /// The made-up patient of the worked example and its request file, byte for byte.
-QJsonObject examplePatient();
-QByteArray exampleRequest();
 
 /// A START_AUDIOMETRY envelope for that application path and patient.
 QJsonObject startEnvelope(const QString &appPath, const QJsonObject &patient);

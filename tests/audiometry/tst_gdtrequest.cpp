@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "audiometry/gdtrequest.h"
+#include "gdtexample.h"
 
 namespace {
 
@@ -56,24 +57,8 @@ private slots:
 
 void TestGdtRequest::workedExample()
 {
-    QJsonObject patient = basePatient();
-    patient.insert(QStringLiteral("address"), QStringLiteral("Main Street 5"));
-
-    const QByteArray expected = "01380006302\r\n"
-                                "014810000198\r\n"
-                                "01392182.00\r\n"
-                                "0143000P0042\r\n"
-                                "0153101Sample\r\n"
-                                "0163102Patient\r\n"
-                                "017310307031985\r\n"
-                                "0093106\r\n"
-                                "0223107Main Street 5\r\n"
-                                "01031102\r\n"
-                                "01036220\r\n"
-                                "01036230\r\n"
-                                "0258402TONAL_AUDIOMETRY\r\n"
-                                "01092062\r\n";
-    const QByteArray record = gdtRequestRecord(patient);
+    const QByteArray expected = exampleRequest();
+    const QByteArray record = gdtRequestRecord(examplePatient());
     QCOMPARE(record, expected);
     QCOMPARE(record.size(), 198);
 }

@@ -152,6 +152,16 @@ struct Workstation
     }
 
     /// Sends an unusable envelope and waits for its answer, so every frame sent before has arrived.
+    /// The process id of the 7-Zip the connector runs, once it runs; 0 if it does not show up.
+    qint64 waitForUnpacker()
+    {
+        const QString name = QFileInfo(sevenZip()).fileName();
+        qint64 unpacker = 0;
+        const bool seen = QTest::qWaitFor(
+            [&] { return (unpacker = findChildProcess(connector.process.processId(), name)) != 0; }, 10000);
+        return seen ? unpacker : 0;
+    }
+
     bool ping()
     {
         const int before = page.frames.size();
@@ -646,19 +656,13 @@ void TestHelixInstall::channelAnswersWhileUnpacking()
     station.page.sendJson(installCommand());
 
     // Hold the real 7-Zip in the middle of its work; the connector must go on answering.
-    const QString name = QFileInfo(sevenZip()).fileName();
-    qint64 unpacker = 0;
-    QVERIFY2(
-        QTest::qWaitFor([&] { return (unpacker = findChildProcess(station.connector.process.processId(), name)) != 0; },
-                        10000),
-        "7-Zip was not seen running");
+    const qint64 unpacker = station.waitForUnpacker();
+    QVERIFY2(unpacker != 0, "7-Zip was not seen running");
     QVERIFY(signalProcess(unpacker, SIGSTOP));
     const ResumeOnExit resume{unpacker};
 
-    QElapsedTimer answered;
-    answered.start();
+    // 7-Zip is stopped, so an answer at all shows the unpacking does not hold up the channel.
     QVERIFY(station.ping());
-    QVERIFY2(answered.elapsed() < 1000, qPrintable(QString::number(answered.elapsed())));
     QCOMPARE(station.frames(),
              (QList<QJsonObject>{messageFrame(1002, percent(0)), messageFrame(1004, percent(0)),
                                  messageFrame(1004, {{QStringLiteral("folder"), station.desktop}}), errorFrame(2)}));
@@ -675,10 +679,8 @@ void TestHelixInstall::unpackerKilledIsAFailure()
     QVERIFY(station.start(server->baseUrl()));
     station.page.sendJson(installCommand());
 
-    const QString name = QFileInfo(sevenZip()).fileName();
-    qint64 unpacker = 0;
-    QVERIFY(QTest::qWaitFor(
-        [&] { return (unpacker = findChildProcess(station.connector.process.processId(), name)) != 0; }, 10000));
+    const qint64 unpacker = station.waitForUnpacker();
+    QVERIFY2(unpacker != 0, "7-Zip was not seen running");
     QVERIFY(signalProcess(unpacker, SIGKILL));
 
     QTRY_COMPARE(station.frames().size(), 4);
