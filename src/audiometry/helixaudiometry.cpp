@@ -10,6 +10,7 @@
 
 #include "audiometry/gdtrequest.h"
 #include "audiometry/helixinstallation.h"
+#include "channel/patientrecord.h"
 #include "platform/paths.h"
 #include "platform/processlist.h"
 
@@ -40,21 +41,12 @@ void HelixAudiometry::processCommand(QJsonObject args)
             emit finished();
             return;
         }
-        const QJsonValue patientValue = args.value(QLatin1String("patient"));
-        const QJsonObject patient = patientValue.toObject();
-        if (!patientValue.isObject() || patient.isEmpty()) {
-            emit sendErrorMessage(INVALID_ARGUMENTS);
+        if (const std::optional<SocketMessage> error = patientRecordError(args)) {
+            emit sendErrorMessage(*error);
             emit finished();
             return;
         }
-        for (const char *key : {"first_name", "last_name", "birth_date", "code", "gender", "height", "weight"}) {
-            if (!patient.contains(QLatin1String(key))) {
-                emit sendErrorMessage(INCOMPLETE_PATIENT);
-                emit finished();
-                return;
-            }
-        }
-        startHelix(patient);
+        startHelix(args.value(QLatin1String("patient")).toObject());
     } else if (command == QLatin1String("INSTALL_HELIX")) {
         installHelix();
     } else {

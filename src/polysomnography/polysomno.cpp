@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QVariant>
 
+#include "channel/patientrecord.h"
 #include "platform/paths.h"
 #include "polysomnography/patientdatabase.h"
 
@@ -60,19 +61,12 @@ void Polysomno::runCommand(const QJsonObject &args)
     if (!checkPolysomno())
         return;
 
-    const QJsonObject patient = args.value(QLatin1String("patient")).toObject();
-    if (patient.isEmpty()) {
-        emit sendErrorMessage(INVALID_ARGUMENTS);
+    if (const std::optional<SocketMessage> error = patientRecordError(args)) {
+        emit sendErrorMessage(*error);
         return;
     }
-    for (const char *key : {"first_name", "last_name", "birth_date", "code", "gender", "height", "weight"}) {
-        if (!patient.contains(QLatin1String(key))) {
-            emit sendErrorMessage(INCOMPLETE_PATIENT);
-            return;
-        }
-    }
     qDebug() << "Patient complete";
-    startPolysomno(patient);
+    startPolysomno(args.value(QLatin1String("patient")).toObject());
 }
 
 bool Polysomno::checkPolysomno()
