@@ -11,7 +11,7 @@
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
-import { mkdirSync, readdirSync, writeFileSync } from 'node:fs';
+import { mkdirSync, readdirSync, readlinkSync, writeFileSync } from 'node:fs';
 import { join, sep } from 'node:path';
 import { test } from 'node:test';
 
@@ -251,6 +251,17 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
     assert.deepEqual(pageErrors, []);
 });
 
+/** Ends every process whose executable lies under the folder. */
+function stopProgramsUnder(folder) {
+    for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+        try {
+            if (readlinkSync(`/proc/${pid}/exe`).startsWith(folder)) process.kill(Number(pid), 'SIGKILL');
+        } catch {
+            // gone already, or not ours to read
+        }
+    }
+}
+
 test('demo page end to end with the connector', { timeout: 240000 }, async (t) => {
     const { CONNECTOR_BIN, DEMO_DIR } = process.env;
     if (!CONNECTOR_BIN || !DEMO_DIR) {
@@ -290,6 +301,10 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
             connector.kill('SIGTERM');
             await exited;
         }
+        // The programs the connector started (the simulators) outlive it and hold its output open.
+        stopProgramsUnder(DEMO_DIR);
+        connector?.stdout.destroy();
+        connector?.stderr.destroy();
     };
 
     const web = await serveFolder(WEB_ROOT);
