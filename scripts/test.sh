@@ -42,7 +42,7 @@ npm ci --prefix tests/browser --no-audit --no-fund --silent
 demo_dir=$(mktemp -d)
 scripts/setup-demo.sh build-ci-qt5 "$demo_dir"
 CONNECTOR_BIN="$root/build-ci-qt5/src/sanvero-connector" DEMO_DIR="$demo_dir" \
-    scripts/in-test-network.sh node --test tests/browser/
+    timeout 600 scripts/in-test-network.sh node --test tests/browser/
 rm -rf "$demo_dir"
 
 step "Qt 6 build"
