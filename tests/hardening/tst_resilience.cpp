@@ -32,6 +32,14 @@ const QStringList messages{
 };
 const QList<int> expectedCodes{2, 2, 1, 1001, 2001, 2, 1};
 
+// Under AddressSanitizer freed memory waits in a quarantine instead of being reused, so resident
+// memory says nothing about growth there; the answers are still checked.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool memoryIsMeasurable = false;
+#else
+constexpr bool memoryIsMeasurable = true;
+#endif
+
 } // namespace
 
 class TestResilience : public QObject
@@ -70,7 +78,8 @@ void TestResilience::burstOfFailingMessages()
     QVERIFY(connector.isRunning());
     const qint64 after = residentKb(connector.process.processId());
     qInfo("resident memory: %lld kB before, %lld kB after 10003 messages", baseline, after);
-    QVERIFY2(after - baseline < 10 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(after - baseline)));
+    if (memoryIsMeasurable)
+        QVERIFY2(after - baseline < 10 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(after - baseline)));
 }
 
 void TestResilience::manyConnectCycles()
@@ -97,7 +106,8 @@ void TestResilience::manyConnectCycles()
     QVERIFY(connector.isRunning());
     const qint64 after = residentKb(connector.process.processId());
     qInfo("resident memory: %lld kB before, %lld kB after 500 connections", baseline, after);
-    QVERIFY2(after - baseline < 2 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(after - baseline)));
+    if (memoryIsMeasurable)
+        QVERIFY2(after - baseline < 2 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(after - baseline)));
     QTRY_COMPARE(connector.log().count(QStringLiteral("socketDisconnected:")), 550);
 }
 
