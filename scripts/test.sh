@@ -62,13 +62,21 @@ step "Fuzzing, ${fuzz_seconds} s per target"
 rm -rf build-ci-fuzz
 CC=clang CXX=clang++ scripts/build.sh build-ci-fuzz -DCONNECTOR_FUZZ=ON -DCONNECTOR_TESTS=OFF -DCONNECTOR_BENCH=OFF
 for target in build-ci-fuzz/fuzz/fuzz_*; do
+    [ -f "$target" ] && [ -x "$target" ] || continue
     name=$(basename "$target")
     corpus=$(mktemp -d)
     cp fuzz/corpus/"${name#fuzz_}"/* "$corpus"/
     # Qt's JSON parser keeps some memory on malformed input; leaks are not what these targets look for.
+    status=0
     ASAN_OPTIONS=detect_leaks=0 "$target" -max_total_time="$fuzz_seconds" -max_len=65536 -detect_leaks=0 \
-        -artifact_prefix="$results/$name-" "$corpus" 2>&1 | tail -n 2
+        -artifact_prefix="$results/$name-" "$corpus" >"$results/$name.log" 2>&1 || status=$?
+    printf '%s: %s\n' "$name" "$(grep -a -E '^Done [0-9]+ runs' "$results/$name.log" || echo 'no summary')"
     rm -rf "$corpus"
+    if [ "$status" != 0 ]; then
+        tail -n 40 "$results/$name.log"
+        echo "$name found a failure; the input is in $results"
+        exit 1
+    fi
 done
 
 step "All tests passed"
