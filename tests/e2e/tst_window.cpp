@@ -1,11 +1,10 @@
 // The real connector on a real X display: refusal boxes at start-up and the shape of the window.
 #include <QFile>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTest>
 
 #include "connectorprocess.h"
+#include "xvfbdisplay.h"
 
 class TestWindow : public QObject
 {
@@ -13,67 +12,21 @@ class TestWindow : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
+    void cleanupTestCase() { display.stop(); }
     void refusalBox_data();
     void refusalBox();
     void acceptedConfigurationShowsFixedMinimisedWindow();
 
 private:
-    QString x11(const QString &program, const QStringList &arguments) const;
-    QString findWindow(const QString &title, bool onlyVisible = false) const;
-    QProcessEnvironment displayEnvironment() const;
-
-    QProcess xvfb;
-    QString display;
+    XvfbDisplay display;
 };
 
 void TestWindow::initTestCase()
 {
-    const QStringList tools{QStringLiteral("Xvfb"), QStringLiteral("xdotool"), QStringLiteral("xprop"),
-                            QStringLiteral("xwininfo")};
-    for (const QString &tool : tools) {
-        if (QStandardPaths::findExecutable(tool).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
-    }
-    // Xvfb picks a free display number and writes it to the descriptor given.
-    xvfb.start(QStringLiteral("Xvfb"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    QVERIFY(QTest::qWaitFor([this] { return xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning; }, 10000));
-    display = QLatin1Char(':') + QString::fromLatin1(xvfb.readLine().trimmed());
-    QVERIFY(display.size() > 1);
-}
-
-void TestWindow::cleanupTestCase()
-{
-    xvfb.terminate();
-    xvfb.waitForFinished(5000);
-}
-
-QProcessEnvironment TestWindow::displayEnvironment() const
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DISPLAY"), display);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    return environment;
-}
-
-QString TestWindow::x11(const QString &program, const QStringList &arguments) const
-{
-    QProcess tool;
-    tool.setProcessEnvironment(displayEnvironment());
-    tool.start(program, arguments);
-    tool.waitForFinished(10000);
-    return QString::fromUtf8(tool.readAllStandardOutput());
-}
-
-QString TestWindow::findWindow(const QString &title, bool onlyVisible) const
-{
-    QStringList arguments{QStringLiteral("search")};
-    if (onlyVisible)
-        arguments << QStringLiteral("--onlyvisible");
-    arguments << QStringLiteral("--name") << QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
-    return x11(QStringLiteral("xdotool"), arguments).split(QLatin1Char('\n'), Qt::SkipEmptyParts).value(0);
+    const QStringList missing = XvfbDisplay::missingTools();
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(missing.join(QLatin1Char(' ')) + QStringLiteral(" not installed")));
+    QVERIFY2(display.start(), "Xvfb did not start");
 }
 
 void TestWindow::refusalBox_data()
@@ -104,18 +57,18 @@ void TestWindow::refusalBox()
         file.close();
         arguments << connector.configPath();
     }
-    connector.startRaw(arguments, displayEnvironment());
+    connector.startRaw(arguments, display.environment());
 
-    QString box;
-    QVERIFY(QTest::qWaitFor([&] { return !(box = findWindow(title, true)).isEmpty(); }, 10000));
+    QStringList boxes;
+    QVERIFY2(QTest::qWaitFor([&] { return !(boxes = display.visibleWindows(title)).isEmpty(); }, 10000),
+             qPrintable(connector.log()));
     // No server and no main window while the box is open.
     QTcpSocket probe;
     probe.connectToHost(QStringLiteral("127.0.0.1"), 1024);
     QVERIFY(!probe.waitForConnected(1000));
-    QVERIFY(findWindow(QStringLiteral("SANvero Connector"), true).isEmpty());
+    QVERIFY(display.visibleWindows(QStringLiteral("SANvero Connector")).isEmpty());
 
-    x11(QStringLiteral("xdotool"), {QStringLiteral("windowfocus"), QStringLiteral("--sync"), box, QStringLiteral("key"),
-                                    QStringLiteral("Return")});
+    QVERIFY(display.pressKey(boxes.first(), QStringLiteral("Return")));
     QVERIFY(connector.process.waitForFinished(10000));
     QCOMPARE(connector.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(connector.process.exitCode(), 0);
@@ -126,17 +79,19 @@ void TestWindow::refusalBox()
 void TestWindow::acceptedConfigurationShowsFixedMinimisedWindow()
 {
     ConnectorProcess connector;
-    QVERIFY(connector.start(ConnectorProcess::defaultConfiguration(), displayEnvironment()));
-    QString window;
-    QVERIFY(
-        QTest::qWaitFor([&] { return !(window = findWindow(QStringLiteral("SANvero Connector"))).isEmpty(); }, 10000));
+    QVERIFY(connector.start(ConnectorProcess::defaultConfiguration(), display.environment()));
+    QStringList windows;
+    QVERIFY(QTest::qWaitFor([&] { return !(windows = display.windows(QStringLiteral("SANvero Connector"))).isEmpty(); },
+                            10000));
+    const QString window = windows.first();
 
-    const QString hints = x11(QStringLiteral("xprop"), {QStringLiteral("-id"), window,
-                                                        QStringLiteral("WM_NORMAL_HINTS"), QStringLiteral("WM_HINTS")});
+    const QString hints =
+        display.tool(QStringLiteral("xprop"),
+                     {QStringLiteral("-id"), window, QStringLiteral("WM_NORMAL_HINTS"), QStringLiteral("WM_HINTS")});
     QVERIFY2(hints.contains(QStringLiteral("minimum size: 380 by 120")), qPrintable(hints));
     QVERIFY2(hints.contains(QStringLiteral("maximum size: 380 by 120")), qPrintable(hints));
     QVERIFY2(hints.contains(QStringLiteral("Initial state is Iconic State")), qPrintable(hints));
-    const QString info = x11(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window});
+    const QString info = display.tool(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window});
     QVERIFY2(info.contains(QStringLiteral("Width: 380")) && info.contains(QStringLiteral("Height: 120")),
              qPrintable(info));
     QVERIFY(connector.isRunning());

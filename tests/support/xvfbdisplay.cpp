@@ -7,7 +7,8 @@
 QStringList XvfbDisplay::missingTools()
 {
     QStringList missing;
-    for (const QString &tool : {QStringLiteral("Xvfb"), QStringLiteral("xdotool")}) {
+    for (const QString &tool :
+         {QStringLiteral("Xvfb"), QStringLiteral("xdotool"), QStringLiteral("xprop"), QStringLiteral("xwininfo")}) {
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing.append(tool);
     }
@@ -19,9 +20,12 @@ bool XvfbDisplay::start()
     // With -displayfd, Xvfb takes the first free display number and writes it once it accepts clients,
     // so parallel runs on the same machine never collide and nothing has to be polled.
     server.setStandardErrorFile(QProcess::nullDevice());
+    // -noreset: an X server resets when its last client leaves and refuses connections meanwhile, which a
+    // program started right after another one ended would run into.
     server.start(QStringLiteral("Xvfb"),
                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                  QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24")});
+                  QStringLiteral("-noreset"), QStringLiteral("-screen"), QStringLiteral("0"),
+                  QStringLiteral("1024x768x24")});
     QByteArray announced;
     const bool ready = QTest::qWaitFor(
         [&] {
@@ -47,15 +51,33 @@ void XvfbDisplay::stop()
     }
 }
 
-bool XvfbDisplay::xdotool(const QStringList &arguments, QByteArray *output) const
+QProcessEnvironment XvfbDisplay::environment() const
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DISPLAY"), display);
-    process.setProcessEnvironment(environment);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    return environment;
+}
+
+QString XvfbDisplay::tool(const QString &program, const QStringList &arguments) const
+{
+    QByteArray output;
+    run(program, arguments, &output);
+    return QString::fromUtf8(output);
+}
+
+bool XvfbDisplay::xdotool(const QStringList &arguments, QByteArray *output) const
+{
+    return run(QStringLiteral("xdotool"), arguments, output);
+}
+
+bool XvfbDisplay::run(const QString &program, const QStringList &arguments, QByteArray *output) const
+{
+    QProcess process;
+    process.setProcessEnvironment(environment());
     process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(QStringLiteral("xdotool"), arguments);
-    // xdotool answers at once from the X server; 10 s only bounds a wedged display.
+    process.start(program, arguments);
+    // X tools answer at once from the X server; 10 s only bounds a wedged display.
     if (!process.waitForFinished(10000)) {
         process.kill();
         process.waitForFinished();

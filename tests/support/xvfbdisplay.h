@@ -26,9 +26,14 @@ public:
     QStringList windows(const QString &title) const;
     /// Gives the window the keyboard focus and types the key (an X key name such as "Escape" or "n").
     bool pressKey(const QString &windowId, const QString &key) const;
+    /// The system environment with this display and Qt's X11 platform, for programs shown on it.
+    QProcessEnvironment environment() const;
+    /// The output of an X tool (xprop, xwininfo, ...) run against this display.
+    QString tool(const QString &program, const QStringList &arguments) const;
 
 private:
     bool xdotool(const QStringList &arguments, QByteArray *output = nullptr) const;
+    bool run(const QString &program, const QStringList &arguments, QByteArray *output) const;
     QStringList search(const QString &title, bool onlyVisible) const;
 
     QProcess server;
