@@ -15,6 +15,8 @@ step() { printf '\n==== %s (%s)\n' "$1" "$(date +%H:%M:%S)"; }
 
 step "Installing dependencies"
 scripts/install-deps.sh
+# The window tests start their own Xvfb, which keeps its socket here.
+mkdir -p /tmp/.X11-unix && chmod 1777 /tmp/.X11-unix
 
 step "Formatting"
 unformatted=$(git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run 2>&1 | grep -c warning || true)
