@@ -152,14 +152,16 @@ struct Workstation
     }
 
     /// Sends an unusable envelope and waits for its answer, so every frame sent before has arrived.
-    /// The process id of the 7-Zip the connector runs, once it runs; 0 if it does not show up.
-    qint64 waitForUnpacker()
+    /// Puts the archive on the desktop, starts the connector, asks for an installation and waits until the
+    /// connector's 7-Zip runs; its process id goes to unpacker.
+    bool startUnpacking(const QString &archiveFile, const QUrl &server, qint64 *unpacker)
     {
+        if (!copyFile(archiveFile, archive()) || !start(server))
+            return false;
+        page.sendJson(installCommand());
         const QString name = QFileInfo(sevenZip()).fileName();
-        qint64 unpacker = 0;
-        const bool seen = QTest::qWaitFor(
-            [&] { return (unpacker = findChildProcess(connector.process.processId(), name)) != 0; }, 10000);
-        return seen ? unpacker : 0;
+        return QTest::qWaitFor([&] { return (*unpacker = findChildProcess(connector.process.processId(), name)) != 0; },
+                               10000);
     }
 
     bool ping()
@@ -651,13 +653,10 @@ void TestHelixInstall::secondRequestJoinsTheRunningInstallation()
 void TestHelixInstall::channelAnswersWhileUnpacking()
 {
     Workstation station;
-    QVERIFY(copyFile(largeArchive, station.archive()));
-    QVERIFY(station.start(server->baseUrl()));
-    station.page.sendJson(installCommand());
+    qint64 unpacker = 0;
+    QVERIFY2(station.startUnpacking(largeArchive, server->baseUrl(), &unpacker), "7-Zip was not seen running");
 
     // Hold the real 7-Zip in the middle of its work; the connector must go on answering.
-    const qint64 unpacker = station.waitForUnpacker();
-    QVERIFY2(unpacker != 0, "7-Zip was not seen running");
     QVERIFY(signalProcess(unpacker, SIGSTOP));
     const ResumeOnExit resume{unpacker};
 
@@ -675,12 +674,8 @@ void TestHelixInstall::channelAnswersWhileUnpacking()
 void TestHelixInstall::unpackerKilledIsAFailure()
 {
     Workstation station;
-    QVERIFY(copyFile(largeArchive, station.archive()));
-    QVERIFY(station.start(server->baseUrl()));
-    station.page.sendJson(installCommand());
-
-    const qint64 unpacker = station.waitForUnpacker();
-    QVERIFY2(unpacker != 0, "7-Zip was not seen running");
+    qint64 unpacker = 0;
+    QVERIFY2(station.startUnpacking(largeArchive, server->baseUrl(), &unpacker), "7-Zip was not seen running");
     QVERIFY(signalProcess(unpacker, SIGKILL));
 
     QTRY_COMPARE(station.frames().size(), 4);

@@ -38,11 +38,10 @@ public:
         return handler.setPermissions(handler.permissions() | QFile::ExeOwner);
     }
 
-    QProcessEnvironment environment(const QString &display) const
+    /// The display's environment with this desktop's URL handler, home and runtime folders.
+    QProcessEnvironment environment(const XvfbDisplay &display) const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DISPLAY"), display);
+        QProcessEnvironment env = display.environment();
         env.insert(QStringLiteral("PATH"),
                    dir.filePath(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
         env.insert(QStringLiteral("UPDATE_TEST_RECORD"), recordPath());
@@ -147,7 +146,7 @@ void TestUpdatePrompt::mandatoryUpdate()
     RecordingDesktop desktop;
     QVERIFY(desktop.prepare());
     ConnectorProcess connector;
-    QVERIFY(connector.start(configuration(server.url()), desktop.environment(display.name())));
+    QVERIFY(connector.start(configuration(server.url()), desktop.environment(display)));
 
     QTRY_COMPARE(server.requestedPaths, QStringList{manifestPath});
     const QString box = waitForPrompt();
@@ -187,7 +186,7 @@ void TestUpdatePrompt::optionalUpdate()
     RecordingDesktop desktop;
     QVERIFY(desktop.prepare());
     ConnectorProcess connector;
-    QVERIFY(connector.start(configuration(server.url()), desktop.environment(display.name())));
+    QVERIFY(connector.start(configuration(server.url()), desktop.environment(display)));
     PageClient page;
     QVERIFY(page.open());
     QTRY_COMPARE(server.requestedPaths, QStringList{manifestPath});
@@ -246,7 +245,7 @@ void TestUpdatePrompt::noUpdate()
     RecordingDesktop desktop;
     QVERIFY(desktop.prepare());
     ConnectorProcess connector;
-    QVERIFY(connector.start(configuration(server.url()), desktop.environment(display.name())));
+    QVERIFY(connector.start(configuration(server.url()), desktop.environment(display)));
     PageClient page;
     QVERIFY(page.open());
 
@@ -285,7 +284,7 @@ void TestUpdatePrompt::checkOffUnlessConfigured()
     if (!checkUpdates.isUndefined())
         config.insert(QStringLiteral("check_updates"), checkUpdates);
     ConnectorProcess connector;
-    QVERIFY(connector.start(config, desktop.environment(display.name())));
+    QVERIFY(connector.start(config, desktop.environment(display)));
 
     // A check would have been started by the first turn of the event loop, before the page's message
     // was handled; a request in flight could still slip past, which would make this pass, never fail.
