@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "channel/envelope.h"
-#include "channel/frames.h"
+#include "protocol/envelope.h"
+#include "protocol/frames.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::optional<Envelope> envelope = parseEnvelope(message);
     if (envelope) {
         // An accepted envelope never names a network location and always carries a command object.
-        if (isNetworkPath(envelope->appPath) || envelope->args.isEmpty())
+        if (!envelope->appFolder.isAcceptable() || envelope->args.isEmpty())
             std::abort();
         // A frame built from whatever the page sent is always a JSON object again.
         const QByteArray frame = messageFrame(HELIX_EXAM_STARTED, envelope->args);

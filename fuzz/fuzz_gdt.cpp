@@ -31,7 +31,7 @@ QJsonObject patientFrom(const QByteArray &input)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray input(reinterpret_cast<const char *>(data), int(size));
-    const QByteArray record = gdtRequestRecord(patientFrom(input));
+    const QByteArray record = gdtRequestRecord(Patient::fromRecord(patientFrom(input)));
 
     // Every record starts with its type, ends with the character-set line and declares its own size.
     if (!record.startsWith("01380006302\r\n0148100") || !record.endsWith("01092062\r\n"))

@@ -32,9 +32,12 @@ run_ctest() {
     scripts/in-test-network.sh ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600 "$@"
 }
 
+step "Layers"
+scripts/check-layers.sh
+
 step "Qt 5 build"
 rm -rf build-ci-qt5
-scripts/build.sh build-ci-qt5
+scripts/build.sh build-ci-qt5 -DCONNECTOR_BENCH=ON
 step "Qt 5 tests"
 run_ctest build-ci-qt5
 

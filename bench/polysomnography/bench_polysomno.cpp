@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/programlauncher.h"
 #include "polysomnography/polysomno.h"
 #include "somnodb.h"
 
@@ -195,8 +196,8 @@ int main(int argc, char *argv[])
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     std::vector<double> toReply, whole;
     for (int i = 0; i < iterations; ++i) {
-        Polysomno bridge(appPath);
-        bridge.setDatabaseBackend(DatabaseBackend::Sqlite);
+        ProgramLauncher launcher;
+        Polysomno bridge(AppFolder(appPath), PolysomnoSettings{DatabaseBackend::Sqlite, &launcher});
         QElapsedTimer timer;
         double replyMs = -1;
         QObject::connect(&bridge, &Polysomno::sendMessage, [&] { replyMs = timer.nsecsElapsed() / 1e6; });

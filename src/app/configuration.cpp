@@ -83,7 +83,6 @@ ConfigurationResult parseConfiguration(const QByteArray &bytes)
     configuration.sessionIds = object.value(QLatin1String("sessionids")).toString();
 
     const QJsonValue server = object.value(QLatin1String("download_server"));
-    configuration.downloadServer = defaultDownloadServer();
     if (!server.isUndefined()) {
         const QUrl url(server.toString(), QUrl::StrictMode);
         if (!server.isString() || !isAcceptableDownloadServer(url))

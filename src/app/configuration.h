@@ -12,16 +12,19 @@
 
 #include "platform/databasebackend.h"
 
+/// The vendor download server used when the configuration names none.
+QUrl defaultDownloadServer();
+
 /// Everything the configuration file can set. Only "sessionids" is required; the other keys are optional
 /// and an absent key keeps the built-in behaviour.
 struct ConnectorConfiguration
 {
-    QString sessionIds;                        // "sessionids", as text (a non-string value gives empty text)
-    QUrl downloadServer;                       // "download_server": scheme, host and optional port
-    bool checkUpdates = false;                 // "check_updates": true runs the update check once at start
-    std::optional<DatabaseBackend> database;   // "polysomno_database": "odbc" or "sqlite"
-    QList<QHostAddress> listenAddresses;       // "listen_address": "any" or one address; loopback by default
-    std::optional<QStringList> allowedOrigins; // "allowed_origins": exact origins allowed to connect
+    QString sessionIds;                                  // "sessionids", as text (a non-string value gives empty text)
+    QUrl downloadServer = defaultDownloadServer();       // "download_server": scheme, host and optional port
+    bool checkUpdates = false;                           // "check_updates": true runs the update check once at start
+    DatabaseBackend database = defaultDatabaseBackend(); // "polysomno_database": "odbc" or "sqlite"
+    QList<QHostAddress> listenAddresses;                 // "listen_address": "any" or one address; loopback by default
+    std::optional<QStringList> allowedOrigins;           // "allowed_origins": exact origins allowed to connect
 };
 
 enum class ConfigurationOutcome
@@ -36,9 +39,6 @@ struct ConfigurationResult
     ConfigurationOutcome outcome = ConfigurationOutcome::NotFound;
     ConnectorConfiguration configuration;
 };
-
-/// The vendor download server used when the configuration names none.
-QUrl defaultDownloadServer();
 
 /// Decides from the program's argument list (program name first) which configuration applies.
 /// Only the first argument is read; the file is never changed.

@@ -5,15 +5,17 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTimer>
 
+#include "app/commandrouter.h"
 #include "app/mainwindowform.h"
 #include "app/processexit.h"
-#include "channel/commandrouter.h"
+#include "app/updateprompt.h"
 #include "channel/operatorchannel.h"
 #include "update/updatecheck.h"
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ownVersion(2), ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ownVersion(CONNECTOR_VERSION), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
 
@@ -28,6 +30,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ownVersion(2), ui
 
     if (config.checkUpdates) {
         updateCheck = new UpdateCheck(config.downloadServer, ownVersion, this);
+        auto *prompt = new UpdatePrompt(UpdateCheck::setupAddress(config.downloadServer), this);
+        connect(updateCheck, &UpdateCheck::updateAvailable, prompt, &UpdatePrompt::promptOperator);
         // Queued from here, the check runs once the event loop has started, after main has shown the window.
         QTimer::singleShot(0, updateCheck, &UpdateCheck::checkNetworkVersion);
     }
@@ -55,13 +59,18 @@ void MainWindow::refuseToStart(ConfigurationOutcome outcome)
 void MainWindow::startServer()
 {
     channel = new OperatorChannel(this);
-    BridgeSettings settings;
-    settings.downloadServer = config.downloadServer;
-    settings.database = config.database.value_or(defaultDatabaseBackend());
-    router = new CommandRouter(channel, settings, this);
+    AudiometrySettings audiometry;
+    audiometry.downloadServer = config.downloadServer;
+    audiometry.desktopFolder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    audiometry.launcher = &launcher;
+    audiometry.clock = &clock;
+    PolysomnoSettings polysomno;
+    polysomno.database = config.database;
+    polysomno.launcher = &launcher;
+    router = new CommandRouter(channel, audiometry, polysomno, this);
     connect(channel, &OperatorChannel::textMessageReceived, router, &CommandRouter::processTextMessage);
     connect(channel, &OperatorChannel::serverError, this, [this] { showServerStatus(false); });
-    showServerStatus(channel->startServer(config.listenAddresses, config.allowedOrigins));
+    showServerStatus(channel->startServer(config.listenAddresses, OperatorChannel::defaultPort, config.allowedOrigins));
 }
 
 void MainWindow::showServerStatus(bool listening)

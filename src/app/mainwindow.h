@@ -5,6 +5,8 @@
 #include <QString>
 
 #include "app/configuration.h"
+#include "platform/clock.h"
+#include "platform/programlauncher.h"
 
 namespace Ui {
 struct MainWindow;
@@ -30,11 +32,13 @@ private:
     void startServer();
     void showServerStatus(bool listening);
 
-    int ownVersion = 0;
+    int ownVersion = 0; // read only by the update check
     Ui::MainWindow *ui = nullptr;
     QString sessionIds;
     ConnectorConfiguration config;
     OperatorChannel *channel = nullptr;
     CommandRouter *router = nullptr;
     UpdateCheck *updateCheck = nullptr;
+    ProgramLauncher launcher;
+    Clock clock;
 };

@@ -52,6 +52,7 @@ void MainWindow::setupUi(QMainWindow *window)
     sbPort = new QSpinBox(centralwidget);
     sbPort->setObjectName(QStringLiteral("sbPort"));
     sbPort->setMinimum(1024);
+    // Above the highest TCP port, as the form always had it; the box is not consulted, the server keeps 1024.
     sbPort->setMaximum(65539);
     horizontalLayout->addWidget(sbPort);
     pbValidate = new QPushButton(centralwidget);

@@ -30,32 +30,27 @@ QString gdtRecordLength(const QString &recordWithoutLengthLine)
     return QStringLiteral("%1").arg(length, 5, 10, QLatin1Char('0'));
 }
 
-QString gdtText(const QJsonValue &value)
-{
-    return value.isString() ? value.toString() : QString();
-}
-
 QString gdtGenderDigit(const QJsonValue &gender)
 {
     return gender.isDouble() && gender.toDouble() == 1.0 ? QStringLiteral("2") : QStringLiteral("1");
 }
 
-QByteArray gdtRequestRecord(const QJsonObject &patient)
+QByteArray gdtRequestRecord(const Patient &patient)
 {
     const QString typeLine = QStringLiteral("01380006302") + lineEnd;
 
-    QString birthDate = gdtText(patient.value(QLatin1String("birth_date")));
+    QString birthDate = patient.birthDate;
     birthDate.remove(QLatin1Char('/'));
 
     QString body;
     body += QStringLiteral("01392182.00") + lineEnd;
-    body += gdtLine(patientNumberField + gdtText(patient.value(QLatin1String("code")))) + lineEnd;
-    body += gdtLine(familyNameField + gdtText(patient.value(QLatin1String("first_name")))) + lineEnd;
-    body += gdtLine(givenNameField + gdtText(patient.value(QLatin1String("last_name")))) + lineEnd;
+    body += gdtLine(patientNumberField + patient.code) + lineEnd;
+    body += gdtLine(familyNameField + patient.firstName) + lineEnd;
+    body += gdtLine(givenNameField + patient.lastName) + lineEnd;
     body += gdtLine(birthDateField + birthDate) + lineEnd;
-    body += gdtLine(cityField + gdtText(patient.value(QLatin1String("city")))) + lineEnd;
-    body += gdtLine(streetField + gdtText(patient.value(QLatin1String("address")))) + lineEnd;
-    body += gdtLine(sexField + gdtGenderDigit(patient.value(QLatin1String("gender")))) + lineEnd;
+    body += gdtLine(cityField + patient.city) + lineEnd;
+    body += gdtLine(streetField + patient.address) + lineEnd;
+    body += gdtLine(sexField + gdtGenderDigit(patient.gender)) + lineEnd;
     body += QStringLiteral("01036220") + lineEnd;
     body += QStringLiteral("01036230") + lineEnd;
     body += QStringLiteral("0258402TONAL_AUDIOMETRY") + lineEnd;

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
+
+#include "protocol/patient.h"
 
 /// One GDT line without its line end: the three-digit length prefix (four digits from a length of
 /// 1000 on) followed by the field identifier and content. The length counts the prefix, the text
@@ -16,12 +17,9 @@ QString gdtLine(const QString &fieldAndContent);
 /// line itself is included.
 QString gdtRecordLength(const QString &recordWithoutLengthLine);
 
-/// The text of a patient value: the value when it is a JSON string, else empty.
-QString gdtText(const QJsonValue &value);
-
 /// The GDT sex digit: "2" when "gender" is the JSON number 1, "1" for anything else.
 QString gdtGenderDigit(const QJsonValue &gender);
 
-/// The whole request record (type 6302) for a patient object, as the bytes of the file:
+/// The whole request record (type 6302) for a patient, as the bytes of the file:
 /// ISO 8859-1 with "?" for other characters, CR LF after every line.
-QByteArray gdtRequestRecord(const QJsonObject &patient);
+QByteArray gdtRequestRecord(const Patient &patient);

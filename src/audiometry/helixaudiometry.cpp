@@ -1,18 +1,17 @@
 // The connector's bridge to the audiometry application: exams and the application's installation.
 #include "audiometry/helixaudiometry.h"
 
-#include <QDateTime>
 #include <QDebug>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QJsonValue>
-#include <QProcess>
 #include <QSaveFile>
 
 #include "audiometry/gdtrequest.h"
 #include "audiometry/helixinstallation.h"
-#include "channel/patientrecord.h"
-#include "platform/paths.h"
+#include "platform/clock.h"
 #include "platform/processlist.h"
+#include "platform/programlauncher.h"
 
 namespace {
 
@@ -20,10 +19,10 @@ const QLatin1String helixExeName("Helix.exe");
 
 } // namespace
 
-HelixAudiometry::HelixAudiometry(QString appPath) : QObject(nullptr)
+HelixAudiometry::HelixAudiometry(const AppFolder &appFolder, const AudiometrySettings &settings)
+    : QObject(nullptr), appFolder(appFolder), settings(settings)
 {
     qDebug() << "HelixAudiometry::HelixAudiometry()";
-    this->appPath = std::move(appPath);
     connect(&pollTimer, &QTimer::timeout, this, &HelixAudiometry::watchHelixFolder);
 }
 
@@ -37,16 +36,17 @@ void HelixAudiometry::processCommand(QJsonObject args)
 
     const QString command = args.value(QLatin1String("command")).toString(); // a non-string gives empty text
     if (command == QLatin1String("START_AUDIOMETRY")) {
+        // The installation is checked before the patient is looked at.
         if (!checkHelix()) {
             emit finished();
             return;
         }
-        if (const std::optional<SocketMessage> error = patientRecordError(args)) {
+        if (const std::optional<SocketMessage> error = Patient::readError(args)) {
             emit sendErrorMessage(*error);
             emit finished();
             return;
         }
-        startHelix(args.value(QLatin1String("patient")).toObject());
+        startHelix(Patient::fromRecord(args.value(QLatin1String("patient")).toObject()));
     } else if (command == QLatin1String("INSTALL_HELIX")) {
         installHelix();
     } else {
@@ -55,19 +55,28 @@ void HelixAudiometry::processCommand(QJsonObject args)
     }
 }
 
-bool HelixAudiometry::helixExeExists()
+QString HelixAudiometry::helixExe() const
 {
-    exeFile.setFileName(appPath + fixedRelativePath(helixExeName));
-    return exeFile.exists();
+    return appFolder.join(helixExeName);
 }
 
-bool HelixAudiometry::ensureExchangeFolder()
+QString HelixAudiometry::exchangeFolder() const
 {
-    exchangeFolder.setPath(appPath + fixedRelativePath(QStringLiteral("XCHG")));
-    if (exchangeFolder.exists())
+    return appFolder.join(QStringLiteral("XCHG"));
+}
+
+bool HelixAudiometry::helixExeExists() const
+{
+    return QFile::exists(helixExe());
+}
+
+bool HelixAudiometry::ensureExchangeFolder() const
+{
+    const QString folder = exchangeFolder();
+    if (QDir(folder).exists())
         return true;
     // Only the exchange folder itself is created: a missing application folder is an error.
-    return QDir().mkdir(exchangeFolder.path());
+    return QDir().mkdir(folder);
 }
 
 bool HelixAudiometry::checkHelix()
@@ -83,39 +92,25 @@ bool HelixAudiometry::checkHelix()
     return true;
 }
 
-void HelixAudiometry::downloadProgress(qint64 recieved, qint64 total)
-{
-    if (const std::optional<qint64> percent = HelixInstallation::progressPercent(recieved, total))
-        emit sendMessage(HELIX_INSTALL_PROGRESS, QJsonObject{{QStringLiteral("percent"), *percent}});
-}
-
-void HelixAudiometry::downloadError(QNetworkReply::NetworkError)
-{
-    emit sendErrorMessage(HELIX_DOWNLOAD_FAILED);
-}
-
 void HelixAudiometry::installHelix()
 {
-    emit sendMessage(HELIX_INSTALL_PROGRESS, QJsonObject{{QStringLiteral("percent"), 0}});
-
-    // A running installation reports to the page through its own bridge; a second one would only
-    // download and unpack into the same places again.
-    if (HelixInstallation::current()) {
+    // A running installation goes on reporting to the page; a second one would only download and unpack
+    // into the same places again.
+    if (HelixInstallation *running = settings.installations->running()) {
+        running->join();
         emit finished();
         return;
     }
 
-    auto *installation = new HelixInstallation(downloadServer, this);
-    connect(installation, &HelixInstallation::report, this, &HelixAudiometry::sendMessage);
-    connect(installation, &HelixInstallation::downloadProgress, this, &HelixAudiometry::downloadProgress);
-    connect(installation, &HelixInstallation::downloadFailed, this, &HelixAudiometry::downloadError);
-    connect(installation, &HelixInstallation::installFailed, this,
-            [this] { emit sendErrorMessage(HELIX_INSTALL_FAILED); });
+    auto *installation = new HelixInstallation(settings, this);
+    settings.installations->hold(installation);
+    connect(installation, &HelixInstallation::sendMessage, this, &HelixAudiometry::sendMessage);
+    connect(installation, &HelixInstallation::sendErrorMessage, this, &HelixAudiometry::sendErrorMessage);
     connect(installation, &HelixInstallation::finished, this, &HelixAudiometry::finished);
     installation->start();
 }
 
-void HelixAudiometry::startHelix(QJsonObject patient)
+void HelixAudiometry::startHelix(const Patient &patient)
 {
     if (!writeRequestFile(patient)) {
         emit sendErrorMessage(HELIX_REQUEST_FILE_FAILED);
@@ -126,9 +121,8 @@ void HelixAudiometry::startHelix(QJsonObject patient)
     if (!helixIsRunning()) {
         qDebug() << "Helix not started.";
         // An absolute program path and an empty argument list: a path with blanks stays one path, and
-        // a bare name is never looked up in the search path. The application is left to run on its
-        // own; its start is not awaited.
-        QProcess::startDetached(QFileInfo(exeFile.fileName()).absoluteFilePath(), QStringList());
+        // a bare name is never looked up in the search path. The application is left to run on its own.
+        settings.launcher->startDetached(QFileInfo(helixExe()).absoluteFilePath(), QStringList(), QString());
     }
 
     if (!pollTimer.isActive()) {
@@ -136,18 +130,19 @@ void HelixAudiometry::startHelix(QJsonObject patient)
         pollTimer.start();
     }
 
-    emit sendMessage(HELIX_EXAM_STARTED,
-                     QJsonObject{{QStringLiteral("first_name"), gdtText(patient.value(QLatin1String("first_name")))},
-                                 {QStringLiteral("last_name"), gdtText(patient.value(QLatin1String("last_name")))}});
+    // A value that is no text is sent as an empty text.
+    emit sendMessage(HELIX_EXAM_STARTED, QJsonObject{{QStringLiteral("first_name"), QJsonValue(patient.firstName)},
+                                                     {QStringLiteral("last_name"), QJsonValue(patient.lastName)}});
 }
 
-bool HelixAudiometry::writeRequestFile(const QJsonObject &patient)
+bool HelixAudiometry::writeRequestFile(const Patient &patient)
 {
-    const QString path = exchangeFolder.absolutePath() + fixedRelativePath(QStringLiteral("\\hedeprax.gdt"));
+    const QString path =
+        QDir(exchangeFolder()).absolutePath() + AppFolder::nativeName(QStringLiteral("\\hedeprax.gdt"));
     if (QFile::exists(path))
         QFile::remove(path);
 
-    qDebug() << "GDT gender:" << gdtGenderDigit(patient.value(QLatin1String("gender")));
+    qDebug() << "GDT gender:" << gdtGenderDigit(patient.gender);
 
     // Written under a temporary name in the same folder and renamed into place, so the application
     // never finds a request that is only half written.
@@ -169,14 +164,14 @@ bool HelixAudiometry::helixIsRunning()
 
 QString HelixAudiometry::resultFilePath() const
 {
-    return exchangeFolder.path() + QLatin1Char('/') + QLatin1String("TEST_DATA.csv");
+    return exchangeFolder() + QLatin1Char('/') + QLatin1String("TEST_DATA.csv");
 }
 
 bool HelixAudiometry::resultFileSettled(const QString &path)
 {
     const QFileInfo info(path);
     const qint64 modified = info.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = settings.clock->now().toMSecsSinceEpoch();
     if (modified <= now) {
         seenSize = seenModified = -1;
         return now - modified >= resultSettleMs;
@@ -195,7 +190,7 @@ void HelixAudiometry::watchHelixFolder()
     if (!QFile::exists(path))
         return;
     // Read into a frame that no page receives, the result would be lost; it waits for the next page.
-    if (!pageConnected())
+    if (settings.pageConnected && !settings.pageConnected())
         return;
     if (!resultFileSettled(path))
         return;

@@ -1,18 +1,15 @@
 // The connector's bridge to the audiometry application: exams and the application's installation.
 #pragma once
 
-#include <QDir>
-#include <QFile>
 #include <QJsonObject>
-#include <QNetworkReply>
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <QUrl>
 
-#include <functional>
-
-#include "channel/socketmessage.h"
+#include "audiometry/audiometrysettings.h"
+#include "protocol/appfolder.h"
+#include "protocol/patient.h"
+#include "protocol/socketmessage.h"
 
 /// One bridge serves one command from the page. An exam writes the request file, makes sure the
 /// application runs and polls the exchange folder for the result; an installation hands the work to
@@ -22,21 +19,19 @@ class HelixAudiometry : public QObject
     Q_OBJECT
 
 public:
-    explicit HelixAudiometry(QString appPath);
+    HelixAudiometry(const AppFolder &appFolder, const AudiometrySettings &settings);
 
     /// Carries out the "args" object of one command; every outcome is reported through the signals.
     void processCommand(QJsonObject args);
 
-    void setDownloadServer(const QUrl &server) { downloadServer = server; }
-    /// Tells the bridge whether a page is connected to receive its reports. A result found while no
-    /// page is connected is left in place until one is.
-    void setPageConnected(std::function<bool()> check) { pageConnected = std::move(check); }
-
-    /// Whether application path + "Helix.exe" exists.
-    bool helixExeExists();
-    /// Points the exchange folder at application path + "XCHG", creating that one folder when
-    /// missing; whether it exists afterwards.
-    bool ensureExchangeFolder();
+    /// Application folder + "Helix.exe".
+    QString helixExe() const;
+    /// Application folder + "XCHG": the request file goes here, the result file is looked for here.
+    QString exchangeFolder() const;
+    /// Whether the executable exists.
+    bool helixExeExists() const;
+    /// Creates the exchange folder when it is missing (that one folder only); whether it exists afterwards.
+    bool ensureExchangeFolder() const;
     /// Both checks above; on failure the error (1001 or 1000) has been reported.
     bool checkHelix();
 
@@ -52,25 +47,20 @@ signals:
     void finished();
 
 public slots:
-    void downloadProgress(qint64 recieved, qint64 total);
-    void downloadError(QNetworkReply::NetworkError);
-    void startHelix(QJsonObject patient);
+    void startHelix(const Patient &patient);
     void helixGaveUsResultFile(QString file);
     void watchHelixFolder();
 
 private:
     void installHelix();
-    bool writeRequestFile(const QJsonObject &patient);
+    bool writeRequestFile(const Patient &patient);
     static bool helixIsRunning();
     QString resultFilePath() const;
     bool resultFileSettled(const QString &path);
 
-    QFile exeFile;
-    QDir exchangeFolder;
-    QString appPath;
+    AppFolder appFolder;
+    AudiometrySettings settings;
     QTimer pollTimer;
-    QUrl downloadServer;
-    std::function<bool()> pageConnected = [] { return true; };
 
     // What the previous poll saw of a result file whose time stamp lies ahead of the clock.
     qint64 seenSize = -1;

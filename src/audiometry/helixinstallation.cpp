@@ -5,14 +5,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkRequest>
-#include <QStandardPaths>
 
-#include "app/configuration.h"
+#include "platform/programlauncher.h"
 #include "platform/unpacker.h"
 
 namespace {
-
-HelixInstallation *runningInstallation = nullptr;
 
 const QLatin1String archiveName("HelixSetup.zip");
 const QLatin1String unpackFolderName("HelixSetup/");
@@ -30,33 +27,24 @@ bool isSuccessStatus(const QNetworkReply *reply)
     return status >= 200 && status < 300;
 }
 
-} // namespace
-
-HelixInstallation *HelixInstallation::current()
+QJsonObject percentPayload(qint64 percent)
 {
-    return runningInstallation;
+    return QJsonObject{{QStringLiteral("percent"), percent}};
 }
 
-HelixInstallation::HelixInstallation(const QUrl &downloadServer, QObject *parent)
-    : QObject(parent), downloadServer(downloadServer)
+} // namespace
+
+HelixInstallation::HelixInstallation(const AudiometrySettings &settings, QObject *parent)
+    : QObject(parent), settings(settings)
 {
     unpackTimer.setSingleShot(true);
     unpackTimer.setInterval(unpackTimeoutMs);
     connect(&unpackTimer, &QTimer::timeout, this, &HelixInstallation::unpackTimedOut);
 }
 
-HelixInstallation::~HelixInstallation()
-{
-    if (runningInstallation == this)
-        runningInstallation = nullptr;
-}
-
 QUrl HelixInstallation::downloadUrl(const QUrl &downloadServer)
 {
-    const QUrl server = downloadServer.isEmpty() ? defaultDownloadServer() : downloadServer;
-    if (!isAcceptableDownloadServer(server))
-        return {};
-    QUrl url = server;
+    QUrl url = downloadServer;
     url.setPath(QStringLiteral("/audiometry/helix/version_1.0.zip"));
     return url;
 }
@@ -70,26 +58,25 @@ std::optional<qint64> HelixInstallation::progressPercent(qint64 received, qint64
 
 void HelixInstallation::start()
 {
-    runningInstallation = this;
-    setupFolder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation) + QLatin1Char('/');
+    emit sendMessage(HELIX_INSTALL_PROGRESS, percentPayload(0));
+    setupFolder = settings.desktopFolder + QLatin1Char('/');
     if (QFileInfo::exists(setupFolder + archiveName)) {
         // An archive from an earlier installation; only successful downloads ever get this name.
-        emit report(HELIX_EXTRACTION_STARTED, QJsonObject{{QStringLiteral("percent"), 0}});
+        emit sendMessage(HELIX_EXTRACTION_STARTED, percentPayload(0));
         extractHelixSetup(setupFolder);
         return;
     }
     startDownload();
 }
 
+void HelixInstallation::join()
+{
+    emit sendMessage(HELIX_INSTALL_PROGRESS, percentPayload(0));
+}
+
 void HelixInstallation::startDownload()
 {
-    const QUrl url = downloadUrl(downloadServer);
-    if (!url.isValid()) {
-        emit downloadFailed(QNetworkReply::ProtocolUnknownError);
-        finish();
-        return;
-    }
-
+    current = Stage::Downloading;
     // The desktop may not exist yet on a fresh profile; the archive is written there.
     QDir().mkpath(setupFolder);
     archive = std::make_unique<ArchiveWriter>();
@@ -108,7 +95,7 @@ void HelixInstallation::startDownload()
     });
     connect(archive.get(), &ArchiveWriter::committed, this, &HelixInstallation::archiveCommitted);
 
-    QNetworkRequest request(url);
+    QNetworkRequest request(downloadUrl(settings.downloadServer));
     // A redirect answer is a failed download; Qt 6 would follow it unless told otherwise.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(transferTimeoutMs);
@@ -116,16 +103,21 @@ void HelixInstallation::startDownload()
     download->setReadBufferSize(readBufferBytes);
     connect(&networkManager, &QNetworkAccessManager::finished, this, &HelixInstallation::downloadFinished);
     connect(download, &QNetworkReply::readyRead, this, &HelixInstallation::storeReceived);
-    connect(download, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
-        // An error page's size is no progress of the archive.
-        if (download && isSuccessStatus(download))
-            emit downloadProgress(received, total);
-    });
+    connect(download, &QNetworkReply::downloadProgress, this, &HelixInstallation::reportProgress);
+}
+
+void HelixInstallation::reportProgress(qint64 received, qint64 total)
+{
+    // An error page's size is no progress of the archive.
+    if (current != Stage::Downloading || !download || !isSuccessStatus(download))
+        return;
+    if (const std::optional<qint64> percent = progressPercent(received, total))
+        emit sendMessage(HELIX_INSTALL_PROGRESS, percentPayload(*percent));
 }
 
 void HelixInstallation::storeReceived()
 {
-    if (done || !download || !archive)
+    if ((current != Stage::Downloading && current != Stage::Storing) || !download || !archive)
         return;
     if (!isSuccessStatus(download)) {
         download->readAll(); // an error page, dropped
@@ -135,34 +127,32 @@ void HelixInstallation::storeReceived()
     // which then stops reading from the server.
     while (download->bytesAvailable() > 0 && archive->backlog() < writeBacklogBytes)
         archive->write(download->read(readBufferBytes));
-    if (transferEnded && download->bytesAvailable() == 0 && !committing) {
-        committing = true;
+    if (current == Stage::Storing && download->bytesAvailable() == 0 && !commitRequested) {
+        commitRequested = true;
         archive->commit();
     }
 }
 
 void HelixInstallation::downloadFinished(QNetworkReply *data)
 {
-    if (data != download || done)
+    if (data != download || current != Stage::Downloading)
         return;
     if (data->error() != QNetworkReply::NoError || !isSuccessStatus(data)) {
-        // Redirects are not followed, so a 3xx ends here too, without an error code of its own.
-        const QNetworkReply::NetworkError code =
-            data->error() != QNetworkReply::NoError ? data->error() : QNetworkReply::UnknownContentError;
+        // Redirects are not followed, so a 3xx ends here too.
         archive.reset(); // discards the temporary file
         data->deleteLater();
-        emit downloadFailed(code);
+        emit sendErrorMessage(HELIX_DOWNLOAD_FAILED);
         finish();
         return;
     }
-    emit report(HELIX_DOWNLOAD_FINISHED, QJsonObject{{QStringLiteral("folder"), setupFolder}});
-    transferEnded = true;
+    emit sendMessage(HELIX_DOWNLOAD_FINISHED, QJsonObject{{QStringLiteral("folder"), setupFolder}});
+    current = Stage::Storing;
     storeReceived(); // what is left in the reply, then the commit
 }
 
 void HelixInstallation::archiveCommitted(bool ok)
 {
-    if (done || !archive)
+    if (current != Stage::Storing || !archive)
         return; // a report of a writer that is gone
     archive.reset();
     if (download)
@@ -171,18 +161,19 @@ void HelixInstallation::archiveCommitted(bool ok)
         fail();
         return;
     }
-    emit report(HELIX_EXTRACTION_STARTED, QJsonObject());
+    emit sendMessage(HELIX_EXTRACTION_STARTED, QJsonObject());
     extractHelixSetup(setupFolder);
 }
 
 void HelixInstallation::extractHelixSetup(const QString &folder)
 {
+    current = Stage::Unpacking;
     setupFolder = folder;
     // Files of an earlier unpacking that this archive does not hold must not mix with its own.
     QDir unpackFolder(folder + unpackFolderName);
     if (unpackFolder.exists())
         unpackFolder.removeRecursively();
-    emit report(HELIX_EXTRACTION_STARTED, QJsonObject{{QStringLiteral("folder"), folder}});
+    emit sendMessage(HELIX_EXTRACTION_STARTED, QJsonObject{{QStringLiteral("folder"), folder}});
 
     const QString program = unpackerProgram();
     // "-y" answers every question with yes: 7-Zip would otherwise wait on its input for an answer.
@@ -201,51 +192,37 @@ void HelixInstallation::extractHelixSetup(const QString &folder)
             &HelixInstallation::helixZipExtracted);
     connect(unpacker, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            unpackerFailedToStart();
+            fail();
     });
-    unpackerKilled = false;
     unpackTimer.start();
     unpacker->start(program, arguments);
 }
 
-void HelixInstallation::unpackerFailedToStart()
-{
-    unpackTimer.stop();
-    if (unpacker)
-        unpacker->deleteLater();
-    fail();
-}
-
 void HelixInstallation::unpackTimedOut()
 {
-    if (!unpacker)
-        return;
-    unpackerKilled = true;
-    unpacker->kill(); // its completion follows as a crash and fails the installation
+    fail();
 }
 
 void HelixInstallation::helixZipExtracted(int exitCode)
 {
-    unpackTimer.stop();
     qDebug() << "Zip extraction status:" << exitCode;
-    bool unpacked = exitCode == 0 && !unpackerKilled;
-    if (unpacker) {
-        unpacked = unpacked && unpacker->exitStatus() == QProcess::NormalExit;
-        unpacker->deleteLater();
-    }
-    if (!unpacked) {
+    if (current != Stage::Unpacking)
+        return;
+    unpackTimer.stop();
+    if (exitCode != 0 || !unpacker || unpacker->exitStatus() != QProcess::NormalExit) {
         fail();
         return;
     }
+    unpacker->deleteLater();
 
     const QString installer = setupFolder + installerName;
     if (!QFileInfo(installer).isFile()) {
         fail();
         return;
     }
-    emit report(HELIX_SETUP_STARTED, QJsonObject{{QStringLiteral("path"), installer}});
+    emit sendMessage(HELIX_SETUP_STARTED, QJsonObject{{QStringLiteral("path"), installer}});
     // The installer runs in its own folder, where it may look for the files that came with it.
-    if (!QProcess::startDetached(installer, {}, setupFolder + unpackFolderName)) {
+    if (!settings.launcher->startDetached(installer, {}, setupFolder + unpackFolderName)) {
         fail();
         return;
     }
@@ -254,18 +231,20 @@ void HelixInstallation::helixZipExtracted(int exitCode)
 
 void HelixInstallation::fail()
 {
-    if (done)
+    if (current == Stage::Finished)
         return;
-    emit installFailed();
+    emit sendErrorMessage(HELIX_INSTALL_FAILED);
     finish();
 }
 
 void HelixInstallation::finish()
 {
-    if (done)
+    if (current == Stage::Finished)
         return;
-    done = true;
-    if (runningInstallation == this)
-        runningInstallation = nullptr;
+    current = Stage::Finished;
+    unpackTimer.stop();
+    // A 7-Zip that has not ended by now (a hung one, or one whose start failed) goes with the installation.
+    if (unpacker && unpacker->state() != QProcess::NotRunning)
+        unpacker->kill();
     emit finished();
 }

@@ -8,30 +8,39 @@
 #include <QPointer>
 #include <QProcess>
 #include <QTimer>
-#include <QUrl>
 
 #include <memory>
 #include <optional>
 
 #include "audiometry/archivewriter.h"
-#include "channel/socketmessage.h"
+#include "audiometry/audiometrysettings.h"
+#include "protocol/socketmessage.h"
 
+/// Sends every frame of its installation itself: 1002 at the start and for each download step, 1003, 1004,
+/// then 1009 when the installer starts, or 1006 (download failed) or 1010 (nothing could be started).
 class HelixInstallation : public QObject
 {
     Q_OBJECT
 
 public:
-    /// The installation that is running now, if any; a second request joins it instead of starting another.
-    static HelixInstallation *current();
+    enum class Stage
+    {
+        NotStarted,
+        Downloading, // the archive arrives and is handed to the writer
+        Storing,     // the transfer has ended; the rest is written and the file committed
+        Unpacking,   // 7-Zip runs
+        Finished,    // whichever way
+    };
 
-    explicit HelixInstallation(const QUrl &downloadServer, QObject *parent = nullptr);
-    ~HelixInstallation() override;
+    explicit HelixInstallation(const AudiometrySettings &settings, QObject *parent = nullptr);
 
     /// Begins the work; every report arrives through the signals, none before this call.
     void start();
+    /// Answers a second request while this installation runs: it starts nothing and follows this one.
+    void join();
+    Stage stage() const { return current; }
 
-    /// The archive's address on a download server ("download_server", or the built-in server when empty);
-    /// an invalid URL when the server is neither https nor http on a loopback host.
+    /// The archive's address on the download server.
     static QUrl downloadUrl(const QUrl &downloadServer);
     /// The percentage reported for a download progress step: received * 100 / total, truncated;
     /// none while the total is unknown (-1) or zero.
@@ -43,14 +52,8 @@ public:
     static constexpr int transferTimeoutMs = 60 * 1000;
 
 signals:
-    /// A message frame of the installation (1003, 1004, 1009).
-    void report(SocketMessage code, QJsonObject payload);
-    /// Progress of the archive download, for the bridge's percentage report.
-    void downloadProgress(qint64 received, qint64 total);
-    /// The download failed (network error or an HTTP status other than 2xx); the installation ends.
-    void downloadFailed(QNetworkReply::NetworkError code);
-    /// Writing, unpacking or finding the installer failed; nothing was started.
-    void installFailed();
+    void sendErrorMessage(SocketMessage code);
+    void sendMessage(SocketMessage code, QJsonObject payload);
     /// The installation is over, whichever way.
     void finished();
 
@@ -60,24 +63,38 @@ private slots:
 
 private:
     void startDownload();
+    void reportProgress(qint64 received, qint64 total);
     void storeReceived();
     void archiveCommitted(bool ok);
     void extractHelixSetup(const QString &folder);
-    void unpackerFailedToStart();
     void unpackTimedOut();
     void fail();
     void finish();
 
-    QUrl downloadServer;
+    AudiometrySettings settings;
+    Stage current = Stage::NotStarted;
     QNetworkAccessManager networkManager;
     QString setupFolder;
     QPointer<QNetworkReply> download;
-    bool transferEnded = false;
-    bool committing = false;
     // The archive being downloaded: a temporary file beside "HelixSetup.zip", renamed only on success.
     std::unique_ptr<ArchiveWriter> archive;
+    bool commitRequested = false;
     QPointer<QProcess> unpacker;
     QTimer unpackTimer;
-    bool unpackerKilled = false;
-    bool done = false;
+};
+
+/// Holds the one installation that may run at a time; the router owns it and every bridge asks it.
+class InstallationSlot
+{
+public:
+    /// The installation that runs now, if any.
+    HelixInstallation *running() const
+    {
+        return installation && installation->stage() != HelixInstallation::Stage::Finished ? installation.data()
+                                                                                           : nullptr;
+    }
+    void hold(HelixInstallation *started) { installation = started; }
+
+private:
+    QPointer<HelixInstallation> installation;
 };

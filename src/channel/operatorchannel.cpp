@@ -8,11 +8,12 @@
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
-#include "channel/frames.h"
+#include "protocol/frames.h"
 
 OperatorChannel::OperatorChannel(QObject *parent) : QObject(parent) {}
 
-bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, const std::optional<QStringList> &origins)
+bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, quint16 port,
+                                  const std::optional<QStringList> &origins)
 {
     allowedOrigins = origins;
     if (!allowedOrigins)
@@ -23,15 +24,16 @@ bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, const st
     connect(server, &QWebSocketServer::serverError, this, &OperatorChannel::socketError);
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &OperatorChannel::checkOrigin);
 
-    bool listening = false;
     for (const QHostAddress &address : addresses) {
         auto *listener = new QTcpServer(this);
-        if (!listener->listen(address, port)) {
-            qDebug() << "Cannot listen on" << address.toString() << "port" << port << ":" << listener->errorString();
+        // With port 0 the first address picks a free port and the others take the same one.
+        const quint16 wanted = listeningPort != 0 ? listeningPort : port;
+        if (!listener->listen(address, wanted)) {
+            qDebug() << "Cannot listen on" << address.toString() << "port" << wanted << ":" << listener->errorString();
             delete listener;
             continue;
         }
-        listening = true;
+        listeningPort = listener->serverPort();
         connect(listener, &QTcpServer::newConnection, this, [this, listener] {
             while (QTcpSocket *socket = listener->nextPendingConnection()) {
                 // A frame is written as header and payload; without this the payload would wait for the
@@ -41,7 +43,7 @@ bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, const st
             }
         });
     }
-    return listening;
+    return listeningPort != 0;
 }
 
 void OperatorChannel::checkOrigin(QWebSocketCorsAuthenticator *authenticator)

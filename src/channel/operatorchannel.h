@@ -10,7 +10,7 @@
 
 #include <optional>
 
-#include "channel/socketmessage.h"
+#include "protocol/socketmessage.h"
 
 class QWebSocket;
 class QWebSocketServer;
@@ -21,15 +21,20 @@ class OperatorChannel : public QObject
     Q_OBJECT
 
 public:
-    static constexpr quint16 port = 1024;
+    /// The page's fixed port.
+    static constexpr quint16 defaultPort = 1024;
     /// Larger messages or frames from the page close its connection with 1009.
     static constexpr quint64 maxIncomingSize = 1024 * 1024;
 
     explicit OperatorChannel(QObject *parent = nullptr);
 
-    /// Listens on port 1024 of each address; true when at least one listens. Without an origin list
-    /// every page origin is accepted; with one, only its exact entries complete the handshake.
-    bool startServer(const QList<QHostAddress> &addresses, const std::optional<QStringList> &allowedOrigins);
+    /// Listens on the port of each address (0: a free port, the same for every address); true when at
+    /// least one listens. Without an origin list every page origin is accepted; with one, only its exact
+    /// entries complete the handshake.
+    bool startServer(const QList<QHostAddress> &addresses, quint16 port,
+                     const std::optional<QStringList> &allowedOrigins);
+    /// The port listened on; 0 before a successful start.
+    quint16 serverPort() const { return listeningPort; }
 
     bool hasPage() const { return !clients.isEmpty(); }
 
@@ -57,4 +62,5 @@ private:
     QWebSocketServer *server = nullptr; // handshakes and page sockets, for every listening address
     QList<QWebSocket *> clients;
     std::optional<QStringList> allowedOrigins;
+    quint16 listeningPort = 0;
 };

@@ -3,21 +3,20 @@
 
 #include <QDebug>
 #include <QDirIterator>
+#include <QFile>
 #include <QJsonValue>
-#include <QProcess>
 #include <QVariant>
 
-#include "channel/patientrecord.h"
-#include "platform/paths.h"
+#include "platform/programlauncher.h"
 #include "polysomnography/patientdatabase.h"
 
 namespace {
 
-/// A JSON string as text; any other value as an SQL NULL of text type.
-QVariant textOrNull(const QJsonValue &value)
+/// A patient text as itself; no text as an SQL NULL of text type.
+QVariant textOrNull(const QString &text)
 {
-    if (value.isString())
-        return value.toString();
+    if (!text.isNull())
+        return text;
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     return QVariant(QMetaType::fromType<QString>());
 #else
@@ -41,7 +40,9 @@ QStringList entryNames(const QString &folder)
 
 } // namespace
 
-Polysomno::Polysomno(const QString &appPath) : QObject(nullptr), appPath(appPath) {}
+Polysomno::Polysomno(const AppFolder &appFolder, const PolysomnoSettings &settings)
+    : QObject(nullptr), appFolder(appFolder), settings(settings)
+{}
 
 void Polysomno::processCommand(QJsonObject args)
 {
@@ -61,12 +62,12 @@ void Polysomno::runCommand(const QJsonObject &args)
     if (!checkPolysomno())
         return;
 
-    if (const std::optional<SocketMessage> error = patientRecordError(args)) {
+    if (const std::optional<SocketMessage> error = Patient::readError(args)) {
         emit sendErrorMessage(*error);
         return;
     }
     qDebug() << "Patient complete";
-    startPolysomno(args.value(QLatin1String("patient")).toObject());
+    startPolysomno(Patient::fromRecord(args.value(QLatin1String("patient")).toObject()));
 }
 
 bool Polysomno::checkPolysomno()
@@ -86,28 +87,37 @@ bool Polysomno::checkPolysomno()
     return true;
 }
 
-bool Polysomno::polysomnoExeExists()
+QString Polysomno::polysomnoExe() const
 {
-    exeFile.setFileName(appPath + fixedRelativePath(QStringLiteral("bin\\SomnoPanel.exe")));
-    return exeFile.exists();
+    return appFolder.join(QStringLiteral("bin\\SomnoPanel.exe"));
 }
 
-bool Polysomno::databaseExists()
+QString Polysomno::databaseFile() const
 {
-    dbFile.setFileName(appPath + fixedRelativePath(QStringLiteral("SomnoDB\\SomnoDB.mdb")));
-    return dbFile.exists();
+    return appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.mdb"));
 }
 
-bool Polysomno::databaseLocked()
+bool Polysomno::polysomnoExeExists() const
 {
-    const QFile lockFile(appPath + fixedRelativePath(QStringLiteral("SomnoDB\\SomnoDB.mdb.ldb")));
-    return lockFile.exists();
+    return QFile::exists(polysomnoExe());
 }
 
-QJsonArray Polysomno::listMeasurements()
+bool Polysomno::databaseExists() const
 {
-    const QString folder = appPath + fixedRelativePath(QStringLiteral("\\measurement"));
-    const QString separator = fixedRelativePath(QStringLiteral("\\"));
+    return QFile::exists(databaseFile());
+}
+
+bool Polysomno::databaseLocked() const
+{
+    return QFile::exists(appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.mdb.ldb")));
+}
+
+QJsonArray Polysomno::listMeasurements() const
+{
+    // With the usual trailing separator of the application folder the path holds a doubled separator,
+    // which names the same folder.
+    const QString folder = appFolder.join(QStringLiteral("\\measurement"));
+    const QString separator = AppFolder::nativeName(QStringLiteral("\\"));
     QJsonArray statistics;
     const QStringList names = entryNames(folder);
     for (const QString &name : names) {
@@ -119,15 +129,13 @@ QJsonArray Polysomno::listMeasurements()
     return statistics;
 }
 
-void Polysomno::startPolysomno(QJsonObject patient)
+void Polysomno::startPolysomno(const Patient &patient)
 {
-    const QJsonValue code = patient.value(QLatin1String("code"));
-    const QJsonValue firstName = patient.value(QLatin1String("first_name"));
-    const QJsonValue lastName = patient.value(QLatin1String("last_name"));
-    qDebug() << dbFile.fileName();
+    const QString databasePath = databaseFile();
+    qDebug() << databasePath;
 
-    const std::unique_ptr<PatientDatabase> db = PatientDatabase::create(database);
-    if (!db->open(dbFile.fileName())) {
+    const std::unique_ptr<PatientDatabase> db = PatientDatabase::create(settings.database);
+    if (!db->open(databasePath)) {
         emit sendErrorMessage(POLYSOMNO_DB_OPEN_FAILED);
         qDebug().noquote().nospace() << "Failed to open db " << db->errorText();
         return;
@@ -135,13 +143,15 @@ void Polysomno::startPolysomno(QJsonObject patient)
     qDebug() << "Database opened";
 
     // A patient already registered under the code is left exactly as stored.
-    if (!db->containsCode(textOrNull(code))) {
+    if (!db->containsCode(textOrNull(patient.code))) {
+        // Sex, height and weight are fixed: the application's own forms hold the real values, and these
+        // stand-ins only satisfy its columns (1, 180 cm, 80 kg).
         const QVariantList row{
             db->nextPatientId(),
-            textOrNull(code),
-            textOrNull(firstName),
-            textOrNull(lastName),
-            textOrNull(patient.value(QLatin1String("birth_date"))),
+            textOrNull(patient.code),
+            textOrNull(patient.firstName),
+            textOrNull(patient.lastName),
+            textOrNull(patient.birthDate),
             1,
             180,
             80,
@@ -156,11 +166,11 @@ void Polysomno::startPolysomno(QJsonObject patient)
     db->close();
 
     emit sendMessage(POLYSOMNO_STARTED, QJsonObject{
-                                            {QStringLiteral("first_name"), firstName.toString()},
-                                            {QStringLiteral("last_name"), lastName.toString()},
+                                            {QStringLiteral("first_name"), QJsonValue(patient.firstName)},
+                                            {QStringLiteral("last_name"), QJsonValue(patient.lastName)},
                                             {QStringLiteral("statistics"), listMeasurements()},
                                         });
     // The program path alone, no arguments, so a path with blanks starts the program too; the new process
     // keeps the connector's working directory. Its outcome is not reported: the page has its answer.
-    QProcess::startDetached(exeFile.fileName(), QStringList());
+    settings.launcher->startDetached(polysomnoExe(), QStringList(), QString());
 }

@@ -1,14 +1,15 @@
 // The connector's bridge to the polysomnography application.
 #pragma once
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
 
-#include "channel/socketmessage.h"
-#include "platform/databasebackend.h"
+#include "polysomnography/polysomnosettings.h"
+#include "protocol/appfolder.h"
+#include "protocol/patient.h"
+#include "protocol/socketmessage.h"
 
 /// Carries out one "POLYSOMNO" command: checks the installation under the application path and the
 /// patient record, makes sure the patient is in the application's database, answers the page with the
@@ -18,23 +19,23 @@ class Polysomno : public QObject
     Q_OBJECT
 
 public:
-    explicit Polysomno(const QString &appPath);
+    Polysomno(const AppFolder &appFolder, const PolysomnoSettings &settings);
 
     /// Carries out the "args" object of one command; emits finished() when done, whatever the outcome.
     void processCommand(QJsonObject args);
 
-    void setDatabaseBackend(DatabaseBackend backend) { database = backend; }
-
     /// Whether the command may go on; emits the installation error itself when not.
     bool checkPolysomno();
-    /// Names exeFile and tells whether the executable exists.
-    bool polysomnoExeExists();
-    /// Names dbFile and tells whether the database file exists.
-    bool databaseExists();
+    /// Application folder + "bin\\SomnoPanel.exe".
+    QString polysomnoExe() const;
+    /// Application folder + "SomnoDB\\SomnoDB.mdb".
+    QString databaseFile() const;
+    bool polysomnoExeExists() const;
+    bool databaseExists() const;
     /// Whether the database's lock file exists, that is another program has the database open.
-    bool databaseLocked();
+    bool databaseLocked() const;
     /// The entries of the measurement folder, each with the names one level inside it.
-    QJsonArray listMeasurements();
+    QJsonArray listMeasurements() const;
 
 signals:
     void sendErrorMessage(SocketMessage);
@@ -43,13 +44,11 @@ signals:
     void finished();
 
 private slots:
-    void startPolysomno(QJsonObject patient);
+    void startPolysomno(const Patient &patient);
 
 private:
     void runCommand(const QJsonObject &args);
 
-    QFile exeFile;
-    QFile dbFile;
-    QString appPath;
-    DatabaseBackend database = defaultDatabaseBackend();
+    AppFolder appFolder;
+    PolysomnoSettings settings;
 };

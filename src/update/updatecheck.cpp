@@ -1,17 +1,12 @@
-// Asks the download server for the version manifest and, when a newer connector exists, prompts the operator.
+// Asks the download server for the version manifest and tells whether a newer connector exists.
 #include "update/updatecheck.h"
 
 #include <QDebug>
-#include <QDesktopServices>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
-#include <QWidget>
 
-#include "app/processexit.h"
-
-UpdateCheck::UpdateCheck(const QUrl &downloadServer, int ownVersion, QWidget *window)
-    : QObject(window), server(downloadServer), ownVersion(ownVersion), window(window)
+UpdateCheck::UpdateCheck(const QUrl &downloadServer, int ownVersion, QObject *parent)
+    : QObject(parent), server(downloadServer), ownVersion(ownVersion)
 {}
 
 QUrl UpdateCheck::manifestAddress(const QUrl &downloadServer)
@@ -26,26 +21,6 @@ QUrl UpdateCheck::setupAddress(const QUrl &downloadServer)
     QUrl url = downloadServer;
     url.setPath(QStringLiteral("/sanvero-connector-setup.exe"));
     return url;
-}
-
-QString UpdateCheck::promptTitle()
-{
-    return QStringLiteral("Update available");
-}
-
-QString UpdateCheck::promptText(UpdateDecision decision)
-{
-    switch (decision) {
-    case UpdateDecision::Mandatory:
-        return QStringLiteral("A new version of the Application is available. This version is <b>mandatory</b>. "
-                              "The application will be closed and the downloading will be lauched.");
-    case UpdateDecision::Optional:
-        return QStringLiteral("A new version of the Application is available. It's recommanded to update it now. "
-                              "Would you like to download it now?");
-    case UpdateDecision::NoUpdate:
-        break;
-    }
-    return QString();
 }
 
 void UpdateCheck::checkNetworkVersion()
@@ -73,27 +48,6 @@ void UpdateCheck::networkVersionDownloaded(QNetworkReply *reply)
     reply->manager()->deleteLater();
 
     const UpdateDecision decision = decideUpdate(manifest, ownVersion);
-    if (decision == UpdateDecision::NoUpdate)
-        return;
-    if (promptOperator(decision))
-        openSetupAndExit();
-}
-
-bool UpdateCheck::promptOperator(UpdateDecision decision)
-{
-    if (decision == UpdateDecision::Mandatory) {
-        // Closed whichever way, the update goes ahead.
-        QMessageBox::information(window, promptTitle(), promptText(decision), QMessageBox::Ok);
-        return true;
-    }
-    // Closing the box without a choice counts as No.
-    return QMessageBox::question(window, promptTitle(), promptText(decision), QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
-}
-
-void UpdateCheck::openSetupAndExit()
-{
-    // The desktop's answer does not matter: the connector gives way to the setup program either way.
-    QDesktopServices::openUrl(setupAddress(server));
-    exitProcessNow();
+    if (decision != UpdateDecision::NoUpdate)
+        emit updateAvailable(decision);
 }

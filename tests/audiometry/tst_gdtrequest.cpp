@@ -58,7 +58,7 @@ private slots:
 void TestGdtRequest::workedExample()
 {
     const QByteArray expected = exampleRequest();
-    const QByteArray record = gdtRequestRecord(examplePatient());
+    const QByteArray record = gdtRequestRecord(Patient::fromRecord(examplePatient()));
     QCOMPARE(record, expected);
     QCOMPARE(record.size(), 198);
 }
@@ -123,7 +123,7 @@ void TestGdtRequest::patientLine()
     QFETCH(int, line);
     QFETCH(QByteArray, expected);
 
-    const QList<QByteArray> lines = linesOf(gdtRequestRecord(patient));
+    const QList<QByteArray> lines = linesOf(gdtRequestRecord(Patient::fromRecord(patient)));
     QCOMPARE(lines.size(), 14);
     QCOMPARE(lines.at(line), expected);
     QCOMPARE(lines.last(), QByteArray("01092062"));
@@ -152,7 +152,8 @@ void TestGdtRequest::lengthPrefix()
     QCOMPARE(gdtLine(QStringLiteral("3107") + content), prefix + QStringLiteral("3107") + content);
 
     // The same through the whole record: the line is written whole.
-    const QList<QByteArray> lines = linesOf(gdtRequestRecord(withValue(QStringLiteral("address"), content)));
+    const QList<QByteArray> lines =
+        linesOf(gdtRequestRecord(Patient::fromRecord(withValue(QStringLiteral("address"), content))));
     QCOMPARE(lines.at(8), (prefix + QStringLiteral("3107") + content).toLatin1());
 }
 
@@ -176,7 +177,7 @@ void TestGdtRequest::recordLengthIsFileSize()
 {
     QFETCH(QJsonObject, patient);
 
-    const QByteArray record = gdtRequestRecord(patient);
+    const QByteArray record = gdtRequestRecord(Patient::fromRecord(patient));
     const QList<QByteArray> lines = record.split('\n');
     QCOMPARE(lines.at(1).left(7), QByteArray("0148100"));
     QCOMPARE(lines.at(1).mid(7, 5).toInt(), record.size());

@@ -89,7 +89,7 @@ void TestMeasurementListing::listing()
     for (const QString &entry : qAsConst(entries))
         QVERIFY(installation.addMeasurementEntry(entry));
 
-    Polysomno bridge(installation.appPath());
+    Polysomno bridge(AppFolder(installation.appPath()), {});
     const QJsonArray statistics = bridge.listMeasurements();
     QCOMPARE(statistics.size(), expected.size());
     QCOMPARE(normalised(statistics), expected);
@@ -99,7 +99,7 @@ void TestMeasurementListing::followsTheDisk()
 {
     SomnoInstallation installation;
     QVERIFY(installation.addMeasurementEntry(QStringLiteral("P-1/2024-01-01/")));
-    Polysomno bridge(installation.appPath());
+    Polysomno bridge(AppFolder(installation.appPath()), {});
     QCOMPARE(normalised(bridge.listMeasurements()), (Listing{{QStringLiteral("P-1"), {QStringLiteral("2024-01-01")}}}));
 
     // A night recorded meanwhile shows in the next listing of the same bridge.
@@ -116,7 +116,7 @@ void TestMeasurementListing::measurementFolderIsAFile()
     QFile file(installation.measurementPath());
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    QCOMPARE(Polysomno(installation.appPath()).listMeasurements(), QJsonArray());
+    QCOMPARE(Polysomno(AppFolder(installation.appPath()), {}).listMeasurements(), QJsonArray());
 }
 
 QTEST_GUILESS_MAIN(TestMeasurementListing)

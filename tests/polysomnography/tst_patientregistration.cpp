@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QTest>
 
+#include "platform/programlauncher.h"
 #include "polysomnography/patientdatabase.h"
 #include "polysomnography/polysomno.h"
 #include "somnoinstallation.h"
@@ -41,8 +42,8 @@ Outcome runCommand(SomnoInstallation &installation, const QJsonObject &patient,
 {
     Outcome outcome;
     capturedMessages.clear();
-    Polysomno bridge(installation.appPath());
-    bridge.setDatabaseBackend(backend);
+    ProgramLauncher launcher; // the real one: the stand-in records its starts
+    Polysomno bridge(AppFolder(installation.appPath()), PolysomnoSettings{backend, &launcher});
     QObject::connect(&bridge, &Polysomno::sendErrorMessage, [&](SocketMessage code) { outcome.errors.append(code); });
     QObject::connect(&bridge, &Polysomno::sendMessage, [&](SocketMessage code, const QJsonObject &args) {
         outcome.messages.append(code);

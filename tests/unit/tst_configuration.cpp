@@ -130,7 +130,7 @@ void TestConfiguration::optionalKeys()
     const ConfigurationResult defaults = parseConfiguration(R"({"sessionids": ""})");
     QCOMPARE(defaults.configuration.downloadServer, defaultDownloadServer());
     QCOMPARE(defaults.configuration.checkUpdates, false);
-    QVERIFY(!defaults.configuration.database.has_value());
+    QCOMPARE(defaults.configuration.database, defaultDatabaseBackend());
     QVERIFY(!defaults.configuration.allowedOrigins.has_value());
 
     const ConfigurationResult set = parseConfiguration(R"({"sessionids": "", "check_updates": true,

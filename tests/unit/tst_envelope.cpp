@@ -1,7 +1,7 @@
 // Which command envelopes reach a device bridge, and which are answered with INVALID_ARGUMENTS.
 #include <QTest>
 
-#include "channel/envelope.h"
+#include "protocol/envelope.h"
 
 class TestEnvelope : public QObject
 {
@@ -87,7 +87,7 @@ void TestEnvelope::accepted()
     const std::optional<Envelope> envelope = parseEnvelope(message);
     QVERIFY(envelope.has_value());
     QCOMPARE(int(envelope->device), device);
-    QCOMPARE(envelope->appPath, appPath);
+    QCOMPARE(envelope->appFolder.path(), appPath);
     QVERIFY(!envelope->args.isEmpty());
 }
 

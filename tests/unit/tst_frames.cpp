@@ -2,7 +2,7 @@
 #include <QJsonArray>
 #include <QTest>
 
-#include "channel/frames.h"
+#include "protocol/frames.h"
 
 class TestFrames : public QObject
 {

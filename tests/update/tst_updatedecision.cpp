@@ -1,6 +1,7 @@
 // The update decision for every kind of manifest, the prompt texts and the addresses on the download server.
 #include <QTest>
 
+#include "app/updateprompt.h"
 #include "update/updatecheck.h"
 #include "update/updatedecision.h"
 
@@ -92,8 +93,8 @@ void TestUpdateDecision::promptTexts()
 {
     QFETCH(UpdateDecision, decision);
     QFETCH(QString, text);
-    QCOMPARE(UpdateCheck::promptTitle(), QStringLiteral("Update available"));
-    QCOMPARE(UpdateCheck::promptText(decision), text);
+    QCOMPARE(UpdatePrompt::promptTitle(), QStringLiteral("Update available"));
+    QCOMPARE(UpdatePrompt::promptText(decision), text);
 }
 
 void TestUpdateDecision::addresses_data()

@@ -3,27 +3,24 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QUrl>
 
-#include "platform/databasebackend.h"
+#include "audiometry/audiometrysettings.h"
+#include "audiometry/helixinstallation.h"
+#include "polysomnography/polysomnosettings.h"
 
 class HelixAudiometry;
 class OperatorChannel;
 class Polysomno;
-
-/// Settings the bridges take from the configuration file.
-struct BridgeSettings
-{
-    QUrl downloadServer;
-    DatabaseBackend database = defaultDatabaseBackend();
-};
 
 class CommandRouter : public QObject
 {
     Q_OBJECT
 
 public:
-    CommandRouter(OperatorChannel *channel, const BridgeSettings &settings, QObject *parent = nullptr);
+    /// The bridges get these settings; the audiometry bridges also learn from the channel whether a page
+    /// is connected, and share the router's one installation slot.
+    CommandRouter(OperatorChannel *channel, const AudiometrySettings &audiometry, const PolysomnoSettings &polysomno,
+                  QObject *parent = nullptr);
 
 public slots:
     /// Parses one text message from the page; answers INVALID_ARGUMENTS itself, otherwise hands the
@@ -36,7 +33,9 @@ private:
     void connectBridge(Bridge *bridge);
 
     OperatorChannel *channel;
-    BridgeSettings settings;
+    InstallationSlot installations;
+    AudiometrySettings audiometrySettings;
+    PolysomnoSettings polysomnoSettings;
     QPointer<HelixAudiometry> helixAudiometry; // most recent audiometry bridge
     QPointer<Polysomno> polysomno;             // most recent polysomnography bridge
 };

@@ -1,20 +1,28 @@
 // Routes each command envelope from the page to a new device bridge.
-#include "channel/commandrouter.h"
+#include "app/commandrouter.h"
 
 #include <QDebug>
 
 #include "audiometry/helixaudiometry.h"
-#include "channel/envelope.h"
 #include "channel/operatorchannel.h"
 #include "polysomnography/polysomno.h"
+#include "protocol/envelope.h"
 
-CommandRouter::CommandRouter(OperatorChannel *channel, const BridgeSettings &settings, QObject *parent)
-    : QObject(parent), channel(channel), settings(settings)
-{}
+CommandRouter::CommandRouter(OperatorChannel *channel, const AudiometrySettings &audiometry,
+                             const PolysomnoSettings &polysomno, QObject *parent)
+    : QObject(parent), channel(channel), audiometrySettings(audiometry), polysomnoSettings(polysomno)
+{
+    audiometrySettings.installations = &installations;
+    audiometrySettings.pageConnected = [channel = QPointer<OperatorChannel>(channel)] {
+        return channel && channel->hasPage();
+    };
+}
 
 template<typename Bridge>
 void CommandRouter::connectBridge(Bridge *bridge)
 {
+    // Bridges still at work when the router goes (at shutdown) go with it.
+    bridge->setParent(this);
     connect(bridge, &Bridge::sendMessage, channel, &OperatorChannel::sendMessage);
     connect(bridge, &Bridge::sendErrorMessage, channel, &OperatorChannel::sendErrorMessage);
     // A bridge with nothing left to do is released, so bridges do not pile up over a long run.
@@ -31,18 +39,14 @@ void CommandRouter::processTextMessage(const QString &message)
     }
 
     if (envelope->device == Device::Audiometry) {
-        auto *bridge = new HelixAudiometry(envelope->appPath);
+        auto *bridge = new HelixAudiometry(envelope->appFolder, audiometrySettings);
         helixAudiometry = bridge;
-        bridge->setDownloadServer(settings.downloadServer);
-        bridge->setPageConnected(
-            [channel = QPointer<OperatorChannel>(channel)] { return channel && channel->hasPage(); });
         connectBridge(bridge);
         bridge->processCommand(envelope->args);
     } else {
         qDebug() << "Poly...";
-        auto *bridge = new Polysomno(envelope->appPath);
+        auto *bridge = new Polysomno(envelope->appFolder, polysomnoSettings);
         polysomno = bridge;
-        bridge->setDatabaseBackend(settings.database);
         connectBridge(bridge);
         bridge->processCommand(envelope->args);
     }

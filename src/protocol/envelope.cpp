@@ -1,13 +1,7 @@
 // Reads a command envelope from the page and decides which device bridge gets it.
-#include "channel/envelope.h"
+#include "protocol/envelope.h"
 
 #include <QJsonDocument>
-
-bool isNetworkPath(const QString &path)
-{
-    auto isSeparator = [](QChar c) { return c == QLatin1Char('\\') || c == QLatin1Char('/'); };
-    return path.size() >= 2 && isSeparator(path.at(0)) && isSeparator(path.at(1));
-}
 
 std::optional<Envelope> parseEnvelope(const QString &message)
 {
@@ -28,9 +22,8 @@ std::optional<Envelope> parseEnvelope(const QString &message)
     else
         return std::nullopt;
 
-    envelope.appPath = object.value(QLatin1String("appPath")).toString();
-    // The page must not make the connector run a program from a remote share.
-    if (isNetworkPath(envelope.appPath))
+    envelope.appFolder = AppFolder(object.value(QLatin1String("appPath")).toString());
+    if (!envelope.appFolder.isAcceptable())
         return std::nullopt;
     envelope.args = args;
     return envelope;

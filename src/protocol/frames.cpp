@@ -1,5 +1,5 @@
 // Builds the two frames the connector sends to the page, as the bytes of one text message.
-#include "channel/frames.h"
+#include "protocol/frames.h"
 
 #include <QJsonDocument>
 

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 
-#include "channel/socketmessage.h"
+#include "protocol/socketmessage.h"
 
 /// {"error": code}, in the indented JSON form with a trailing line feed.
 QByteArray errorFrame(SocketMessage code);

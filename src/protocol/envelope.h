@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include "protocol/appfolder.h"
+
 enum class Device
 {
     Audiometry,      // "AUDIOMETRY"
@@ -15,14 +17,11 @@ enum class Device
 struct Envelope
 {
     Device device = Device::Audiometry;
-    QString appPath; // the application path as the page sent it (empty text for a non-string value)
+    AppFolder appFolder; // "appPath" as the page sent it (empty text for a non-string value)
     QJsonObject args;
 };
 
 /// The envelope of one text message, or nothing when the routing must answer INVALID_ARGUMENTS:
 /// not a JSON object, "type" or "appPath" absent, "args" not an object with at least one key,
-/// an unknown device, or an application path that names a network location.
+/// an unknown device, or an application folder that is not acceptable.
 std::optional<Envelope> parseEnvelope(const QString &message);
-
-/// Whether a path names a network location ("\\host\share", "//host/share", or the two mixed).
-bool isNetworkPath(const QString &path);

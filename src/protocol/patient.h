@@ -1,0 +1,33 @@
+// The patient record that both start commands carry under "patient", read once.
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+#include <optional>
+
+#include "protocol/socketmessage.h"
+
+/// The values the bridges use. A text field is the JSON string's value, or a null QString when the
+/// value is no string (or absent), so a bridge can tell "no text" from an empty text.
+struct Patient
+{
+    QString code;
+    QString firstName; // written into the family-name slot of both applications (GDT 3101, column Name)
+    QString lastName;  // written into the given-name slot (GDT 3102, column Vorname)
+    QString birthDate;
+    QString city;    // optional
+    QString address; // optional
+    QJsonValue gender;
+
+    /// The patient of a start command's "args": the error INVALID_ARGUMENTS when "patient" is absent, not
+    /// an object or empty, INCOMPLETE_PATIENT when one of the seven required keys is absent. Only presence
+    /// counts: null or empty values pass.
+    static std::optional<SocketMessage> readError(const QJsonObject &args);
+    /// The values of a record that passed readError (absent optional keys give null texts).
+    static Patient fromRecord(const QJsonObject &patient);
+
+    /// A patient value as text: the value of a JSON string, a null QString for anything else.
+    static QString text(const QJsonValue &value);
+};
