@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QSqlDatabase>
 #include <QTest>
 
 SomnoInstallation::SomnoInstallation(const QString &folderName) : root(dir.filePath(folderName))
@@ -113,4 +114,22 @@ QJsonObject completePatient(const QString &code)
         {QStringLiteral("height"), 168},
         {QStringLiteral("weight"), 61},
     };
+}
+
+QStringList &debugLines()
+{
+    static QStringList lines;
+    return lines;
+}
+
+void captureDebugLines()
+{
+    qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext &, const QString &line) { debugLines().append(line); });
+}
+
+bool sqlConnectionReleased()
+{
+    return !QSqlDatabase::contains(QLatin1String(QSqlDatabase::defaultConnection)) &&
+           debugLines().filter(QStringLiteral("QSqlDatabasePrivate")).isEmpty();
 }

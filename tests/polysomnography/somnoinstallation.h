@@ -60,3 +60,10 @@ private:
 
 /// A patient record with every key the connector requires.
 QJsonObject completePatient(const QString &code = QStringLiteral("PSG-1001"));
+
+/// From now on every debug line of the test process is kept in debugLines() instead of printed.
+void captureDebugLines();
+/// The debug lines captured so far; a test clears it before the command it looks at.
+QStringList &debugLines();
+/// Whether the default SQL connection is released and Qt never warned about a connection still in use.
+bool sqlConnectionReleased();
