@@ -89,20 +89,6 @@ QList<QJsonObject> SomnoInstallation::starts() const
     return result;
 }
 
-bool SomnoInstallation::startedSoFar() const
-{
-#ifdef Q_OS_LINUX
-    // Processes are looked at first: one that ends meanwhile has written its record before it ended.
-    const QString executable = QFileInfo(executablePath()).canonicalFilePath();
-    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &process : processes) {
-        if (QFileInfo(QStringLiteral("/proc/") + process + QStringLiteral("/exe")).symLinkTarget() == executable)
-            return true;
-    }
-#endif
-    return !starts().isEmpty();
-}
-
 QJsonObject completePatient(const QString &code)
 {
     return QJsonObject{

@@ -12,7 +12,7 @@
 #include "somnodb.h"
 
 /// Lays out appPath + "bin/SomnoPanel.exe", "SomnoDB/SomnoDB.mdb", its lock file and "measurement" on
-/// request, and reads back what the connector left: database rows and the stand-in's recorded starts.
+/// request, and reads back what the connector left: database rows and the real stand-in's recorded starts.
 class SomnoInstallation
 {
 public:
@@ -46,10 +46,6 @@ public:
     QList<QVariantMap> patients() const;
     /// The starts the stand-in recorded: {"cwd": ..., "arguments": [...]} each.
     QList<QJsonObject> starts() const;
-    /// Whether the stand-in has been started at all so far: it runs now, or it has recorded a start.
-    /// Free of races where the process list can be read (Linux): a start that has not yet written its
-    /// record is still running.
-    bool startedSoFar() const;
 
     bool isValid() const { return dir.isValid(); }
 

@@ -1,29 +1,20 @@
-// Patient registration on real SQLite files, with the real SomnoPanel.exe stand-in started detached.
-#include <QDir>
-#include <QFile>
+// Patient registration on real SQLite files: the bridge driven directly with a recording launcher, and the
+// checks a command passes first, seen by a real page through the in-process connector.
 #include <QJsonArray>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QTest>
 
-#include "platform/programlauncher.h"
+#include "connectorprocess.h"
+#include "inprocessconnector.h"
 #include "polysomnography/patientdatabase.h"
 #include "polysomnography/polysomno.h"
 #include "somnoinstallation.h"
 
+#include <memory>
+
 namespace {
-
-QStringList capturedMessages;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    capturedMessages.append(message);
-}
-
-bool defaultConnectionOpen()
-{
-    const QString name = QLatin1String(QSqlDatabase::defaultConnection);
-    return QSqlDatabase::contains(name) && QSqlDatabase::database(name, false).isOpen();
-}
 
 /// What one command did, as seen from outside the bridge.
 struct Outcome
@@ -34,34 +25,54 @@ struct Outcome
     int finished = 0;
     bool databaseOpenAtReply = true;
     bool startedAtReply = true;
+    QList<RecordingLauncher::Start> starts;
     QStringList log;
 };
 
-Outcome runCommand(SomnoInstallation &installation, const QJsonObject &patient,
-                   DatabaseBackend backend = DatabaseBackend::Sqlite)
+Outcome runCommand(const SomnoInstallation &installation, const QJsonObject &patient)
 {
     Outcome outcome;
-    capturedMessages.clear();
-    ProgramLauncher launcher; // the real one: the stand-in records its starts
-    Polysomno bridge(AppFolder(installation.appPath()), PolysomnoSettings{backend, &launcher});
+    debugLines().clear();
+    RecordingLauncher launcher;
+    Polysomno bridge(AppFolder(installation.appPath()), PolysomnoSettings{DatabaseBackend::Sqlite, &launcher});
     QObject::connect(&bridge, &Polysomno::sendErrorMessage, [&](SocketMessage code) { outcome.errors.append(code); });
     QObject::connect(&bridge, &Polysomno::sendMessage, [&](SocketMessage code, const QJsonObject &args) {
         outcome.messages.append(code);
         outcome.reply = args;
-        outcome.databaseOpenAtReply = defaultConnectionOpen();
-        outcome.startedAtReply = installation.startedSoFar();
+        outcome.databaseOpenAtReply =
+            QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).isOpen();
+        outcome.startedAtReply = !launcher.starts.isEmpty();
     });
     QObject::connect(&bridge, &Polysomno::finished, [&] { ++outcome.finished; });
     bridge.processCommand(QJsonObject{{QStringLiteral("command"), QStringLiteral("START_POLYSOMNO")},
                                       {QStringLiteral("patient"), patient}});
-    outcome.log = capturedMessages;
+    outcome.starts = launcher.starts;
+    outcome.log = debugLines();
     return outcome;
 }
 
-QJsonObject withValue(QJsonObject patient, const QString &key, const QJsonValue &value)
+/// A row as "Column=value" lines and SQL NULL as "Column NULL", so that NULL and empty text differ.
+QStringList rendered(const QVariantMap &row)
 {
-    patient.insert(key, value);
-    return patient;
+    QStringList lines;
+    for (auto it = row.cbegin(); it != row.cend(); ++it)
+        lines.append(it.key() +
+                     (it.value().isNull() ? QStringLiteral(" NULL") : QLatin1Char('=') + it.value().toString()));
+    return lines;
+}
+
+QJsonObject commandArgs(const QJsonValue &command, const QJsonValue &patient)
+{
+    QJsonObject args{{QStringLiteral("command"), command}};
+    if (!patient.isUndefined())
+        args.insert(QStringLiteral("patient"), patient);
+    return args;
+}
+
+QJsonObject without(QJsonObject object, const QString &key)
+{
+    object.remove(key);
+    return object;
 }
 
 } // namespace
@@ -71,299 +82,278 @@ class TestPatientRegistration : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qInstallMessageHandler(captureMessage); }
-    void cleanup();
+    void initTestCase() { captureDebugLines(); }
+    // Whatever the outcome, the connection is released and Qt never warned about one still in use.
+    void cleanup() { QVERIFY2(sqlConnectionReleased(), qPrintable(debugLines().join(QLatin1Char('\n')))); }
 
-    void newKey_data();
-    void newKey();
-    void fixedMeasures_data();
-    void fixedMeasures();
-    void nonStringValues_data();
-    void nonStringValues();
-    void emptyTextStaysText();
-    void existingCodeIsLeftAlone();
-    void failingInsert_data();
-    void failingInsert();
-    void unusableDatabase_data();
-    void unusableDatabase();
-    void replyBeforeStart();
+    void registeredRow_data();
+    void registeredRow();
+    void storedCodeIsLeftAlone_data();
+    void storedCodeIsLeftAlone();
+    void refusedRegistration_data();
+    void refusedRegistration();
+    void replyThenStart();
+    void pageAnswers_data();
+    void pageAnswers();
 
 private:
+    std::unique_ptr<InProcessConnector> connector;
+    PageClient page;
 };
 
-void TestPatientRegistration::cleanup()
+void TestPatientRegistration::registeredRow_data()
 {
-    // Whatever the outcome, the connection is released and Qt never warned about one still in use.
-    QVERIFY(!QSqlDatabase::contains(QLatin1String(QSqlDatabase::defaultConnection)));
-    for (const QString &message : qAsConst(capturedMessages))
-        QVERIFY2(!message.contains(QLatin1String("QSqlDatabasePrivate")), qPrintable(message));
+    QTest::addColumn<QList<int>>("storedKeys"); // rows already there, every column but the key NULL
+    QTest::addColumn<QJsonObject>("changes");   // to the complete patient
+    QTest::addColumn<QVariantMap>("expected");  // the new row's key and where it differs from the usual row
+    const QVariant null;
+    QTest::addRow("empty table") << QList<int>() << QJsonObject() << QVariantMap{{QStringLiteral("PatientID"), 1}};
+    QTest::addRow("highest key 41") << QList<int>{3, 41, 17} << QJsonObject()
+                                    << QVariantMap{{QStringLiteral("PatientID"), 42}};
+    QTest::addRow("measures null") << QList<int>()
+                                   << QJsonObject{{QStringLiteral("gender"), QJsonValue()},
+                                                  {QStringLiteral("height"), QJsonValue()},
+                                                  {QStringLiteral("weight"), QJsonValue()}}
+                                   << QVariantMap{{QStringLiteral("PatientID"), 1}};
+    QTest::addRow("empty texts stay texts")
+        << QList<int>() << QJsonObject{{QStringLiteral("code"), QString()}, {QStringLiteral("first_name"), QString()}}
+        << QVariantMap{{QStringLiteral("PatientID"), 1},
+                       {QStringLiteral("IDKrankenhaus"), QStringLiteral("")},
+                       {QStringLiteral("Name"), QStringLiteral("")}};
+    QTest::addRow("code a number") << QList<int>{5} << QJsonObject{{QStringLiteral("code"), 1001}}
+                                   << QVariantMap{{QStringLiteral("PatientID"), 6},
+                                                  {QStringLiteral("IDKrankenhaus"), null}};
+    // A stored row without a code must not match a code that is no text.
+    QTest::addRow("code null beside a row without code")
+        << QList<int>{5} << QJsonObject{{QStringLiteral("code"), QJsonValue()}}
+        << QVariantMap{{QStringLiteral("PatientID"), 6}, {QStringLiteral("IDKrankenhaus"), null}};
+    QTest::addRow("first name a number") << QList<int>() << QJsonObject{{QStringLiteral("first_name"), 7}}
+                                         << QVariantMap{{QStringLiteral("PatientID"), 1},
+                                                        {QStringLiteral("Name"), null}};
+    QTest::addRow("last name an array")
+        << QList<int>() << QJsonObject{{QStringLiteral("last_name"), QJsonArray{QStringLiteral("Anna")}}}
+        << QVariantMap{{QStringLiteral("PatientID"), 1}, {QStringLiteral("Vorname"), null}};
+    QTest::addRow("birth date true") << QList<int>() << QJsonObject{{QStringLiteral("birth_date"), true}}
+                                     << QVariantMap{{QStringLiteral("PatientID"), 1},
+                                                    {QStringLiteral("Geburtsdatum"), null}};
 }
 
-void TestPatientRegistration::newKey_data()
+void TestPatientRegistration::registeredRow()
 {
-    QTest::addColumn<QList<int>>("existingKeys");
-    QTest::addColumn<int>("expectedKey");
-    QTest::addRow("empty table") << QList<int>() << 1;
-    QTest::addRow("highest 41") << QList<int>{3, 41, 17} << 42;
-    QTest::addRow("gaps below the highest") << QList<int>{1, 2, 9} << 10;
-}
-
-void TestPatientRegistration::newKey()
-{
-    QFETCH(QList<int>, existingKeys);
-    QFETCH(int, expectedKey);
-    SomnoInstallation installation(QStringLiteral("Somno Panel"));
+    QFETCH(QList<int>, storedKeys);
+    QFETCH(QJsonObject, changes);
+    QFETCH(QVariantMap, expected);
+    SomnoInstallation installation;
     QVERIFY(installation.addComplete());
-    for (int key : qAsConst(existingKeys))
-        QVERIFY(installation.addPatient(key, QStringLiteral("OTHER-%1").arg(key)));
+    for (int key : qAsConst(storedKeys)) {
+        QString error;
+        QVERIFY2(SomnoDb::execute(installation.databasePath(),
+                                  QStringLiteral("INSERT INTO Patient (PatientID) VALUES (?)"), {key}, &error),
+                 qPrintable(error));
+    }
+    QJsonObject patient = completePatient();
+    for (auto it = changes.constBegin(); it != changes.constEnd(); ++it)
+        patient.insert(it.key(), it.value());
 
-    const QJsonObject patient = completePatient(QStringLiteral("PSG-2024-77"));
     const Outcome outcome = runCommand(installation, patient);
     QCOMPARE(outcome.errors, QList<int>());
     QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
     QCOMPARE(outcome.finished, 1);
+    QCOMPARE(outcome.starts.size(), 1);
 
+    // "first_name" goes to Name, "last_name" to Vorname; sex, height and weight are always 1, 180 and 80.
+    QVariantMap row{{QStringLiteral("IDKrankenhaus"), QStringLiteral("PSG-1001")},
+                    {QStringLiteral("Name"), QStringLiteral("Schmidt")},
+                    {QStringLiteral("Vorname"), QStringLiteral("Anna")},
+                    {QStringLiteral("Geburtsdatum"), QStringLiteral("1975-04-23")},
+                    {QStringLiteral("Geschlecht"), 1},
+                    {QStringLiteral("Groesse"), 180},
+                    {QStringLiteral("Gewicht"), 80}};
+    row.insert(expected);
     const QList<QVariantMap> rows = installation.patients();
-    QCOMPARE(rows.size(), existingKeys.size() + 1);
-    const QVariantMap row = rows.constLast();
-    QCOMPARE(row.value(QStringLiteral("PatientID")).toInt(), expectedKey);
-    QCOMPARE(row.value(QStringLiteral("IDKrankenhaus")).toString(), QStringLiteral("PSG-2024-77"));
-    // "first_name" goes to Name, "last_name" to Vorname, the birth date as received.
-    QCOMPARE(row.value(QStringLiteral("Name")).toString(), patient.value(QLatin1String("first_name")).toString());
-    QCOMPARE(row.value(QStringLiteral("Vorname")).toString(), patient.value(QLatin1String("last_name")).toString());
-    QCOMPARE(row.value(QStringLiteral("Geburtsdatum")).toString(),
-             patient.value(QLatin1String("birth_date")).toString());
+    QCOMPARE(rows.size(), storedKeys.size() + 1);
+    QCOMPARE(rendered(rows.constLast()), rendered(row));
+
+    // The reply carries exactly the names as stored, a name that is no text as "", and the measurements.
+    QCOMPARE(outcome.reply.keys(),
+             (QStringList{QStringLiteral("first_name"), QStringLiteral("last_name"), QStringLiteral("statistics")}));
+    QCOMPARE(outcome.reply.value(QLatin1String("first_name")),
+             QJsonValue(row.value(QStringLiteral("Name")).toString()));
+    QCOMPARE(outcome.reply.value(QLatin1String("last_name")),
+             QJsonValue(row.value(QStringLiteral("Vorname")).toString()));
+}
+
+void TestPatientRegistration::storedCodeIsLeftAlone_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addRow("stored code") << QStringLiteral("PSG-7");
+    QTest::addRow("stored empty code") << QStringLiteral("");
+}
+
+void TestPatientRegistration::storedCodeIsLeftAlone()
+{
+    QFETCH(QString, code);
+    SomnoInstallation installation;
+    QVERIFY(installation.addComplete());
+    QVERIFY(installation.addPatient(3, code, QStringLiteral("Meier"), QStringLiteral("Eva")));
+    QVERIFY(installation.addPatient(8, QStringLiteral("PSG-8")));
+    const QList<QVariantMap> before = installation.patients();
+
+    // Other names under a stored code: nothing is inserted and nothing updated, the reply has the names sent.
+    QJsonObject patient = completePatient(code);
+    patient.insert(QStringLiteral("first_name"), QStringLiteral("Meier-Lang"));
+    const Outcome outcome = runCommand(installation, patient);
+    QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
+    QCOMPARE(outcome.reply.value(QLatin1String("first_name")), QJsonValue(QStringLiteral("Meier-Lang")));
+    QCOMPARE(installation.patients(), before);
+    QCOMPARE(outcome.starts.size(), 1);
+}
+
+void TestPatientRegistration::refusedRegistration_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // the database file, when no schema is given
+    QTest::addColumn<QStringList>("schema");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<QString>("logLine");
+    QTest::addRow("database file of garbage") << QByteArray("\x00\x01Standard Jet DB\x00garbage", 24).repeated(100)
+                                              << QStringList() << 2007 << QStringLiteral("Failed to open db ");
+    // As root a read-only file is still writable, so the database itself refuses the row.
+    QTest::addRow("row refused by the database")
+        << QByteArray()
+        << QStringList{SomnoDb::patientTableStatement(),
+                       QStringLiteral("CREATE TRIGGER readonly BEFORE INSERT ON Patient "
+                                      "BEGIN SELECT RAISE(ABORT, 'attempt to write a readonly database'); END")}
+        << 2008 << QLatin1Char('"') + PatientDatabase::insertStatement() + QLatin1Char('"');
+    QTest::addRow("table without a Geschlecht column")
+        << QByteArray()
+        << QStringList{QStringLiteral("CREATE TABLE Patient (PatientID INTEGER, IDKrankenhaus TEXT, Name TEXT, "
+                                      "Vorname TEXT, Geburtsdatum TEXT, Groesse INTEGER, Gewicht INTEGER)")}
+        << 2008 << QLatin1Char('"') + PatientDatabase::insertStatement() + QLatin1Char('"');
+}
+
+void TestPatientRegistration::refusedRegistration()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, schema);
+    QFETCH(int, expected);
+    QFETCH(QString, logLine);
+    SomnoInstallation installation;
+    QVERIFY(installation.addExecutable());
+    QVERIFY(schema.isEmpty() ? installation.writeDatabaseBytes(bytes) : installation.createDatabase(schema));
+
+    const Outcome outcome = runCommand(installation, completePatient());
+    QCOMPARE(outcome.errors, QList<int>{expected});
+    QCOMPARE(outcome.messages, QList<int>());
+    QCOMPARE(outcome.finished, 1);
+    QCOMPARE(outcome.starts.size(), 0);
+    // Logged with the driver's reason; only a refused row comes after the database was opened.
+    QVERIFY2(!outcome.log.filter(logLine).isEmpty() && !outcome.log.contains(QStringLiteral("Failed to open db ")),
+             qPrintable(outcome.log.join(QLatin1Char('\n'))));
+    QCOMPARE(outcome.log.contains(QStringLiteral("Database opened")), expected == 2008);
+    if (!schema.isEmpty())
+        QCOMPARE(installation.patients(), QList<QVariantMap>());
+}
+
+void TestPatientRegistration::replyThenStart()
+{
+    SomnoInstallation installation(QStringLiteral("Somno Panel (x86)"));
+    QVERIFY(installation.addComplete());
+    const Outcome outcome = runCommand(installation, completePatient());
+    QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
 
     // The debug lines in their order: patient checked, database path, database opened.
     const int complete = outcome.log.indexOf(QStringLiteral("Patient complete"));
     const int path = outcome.log.indexOf(QLatin1Char('"') + installation.databasePath() + QLatin1Char('"'));
     const int opened = outcome.log.indexOf(QStringLiteral("Database opened"));
     QVERIFY2(complete >= 0 && complete < path && path < opened, qPrintable(outcome.log.join(QLatin1Char('\n'))));
-    QTRY_COMPARE(installation.starts().size(), 1);
-}
-
-void TestPatientRegistration::fixedMeasures_data()
-{
-    QTest::addColumn<QJsonValue>("gender");
-    QTest::addColumn<QJsonValue>("height");
-    QTest::addColumn<QJsonValue>("weight");
-    QTest::addRow("usual values") << QJsonValue(QStringLiteral("M")) << QJsonValue(192) << QJsonValue(95);
-    QTest::addRow("numbers as text") << QJsonValue(QStringLiteral("2")) << QJsonValue(QStringLiteral("150"))
-                                     << QJsonValue(QStringLiteral("48.5"));
-    QTest::addRow("null") << QJsonValue() << QJsonValue() << QJsonValue();
-    QTest::addRow("objects and arrays") << QJsonValue(QJsonObject{{QStringLiteral("v"), 1}})
-                                        << QJsonValue(QJsonArray{170}) << QJsonValue(false);
-}
-
-void TestPatientRegistration::fixedMeasures()
-{
-    QFETCH(QJsonValue, gender);
-    QFETCH(QJsonValue, height);
-    QFETCH(QJsonValue, weight);
-    SomnoInstallation installation;
-    QVERIFY(installation.addComplete());
-    QJsonObject patient = completePatient();
-    patient.insert(QStringLiteral("gender"), gender);
-    patient.insert(QStringLiteral("height"), height);
-    patient.insert(QStringLiteral("weight"), weight);
-
-    QCOMPARE(runCommand(installation, patient).messages, QList<int>{POLYSOMNO_STARTED});
-    const QList<QVariantMap> rows = installation.patients();
-    QCOMPARE(rows.size(), 1);
-    QCOMPARE(rows.constFirst().value(QStringLiteral("Geschlecht")), QVariant(1));
-    QCOMPARE(rows.constFirst().value(QStringLiteral("Groesse")), QVariant(180));
-    QCOMPARE(rows.constFirst().value(QStringLiteral("Gewicht")), QVariant(80));
-    QTRY_COMPARE(installation.starts().size(), 1);
-}
-
-void TestPatientRegistration::nonStringValues_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("column");
-    QTest::addColumn<QJsonValue>("value");
-    QTest::addRow("code a number") << QStringLiteral("code") << QStringLiteral("IDKrankenhaus") << QJsonValue(1001);
-    QTest::addRow("code null") << QStringLiteral("code") << QStringLiteral("IDKrankenhaus") << QJsonValue();
-    QTest::addRow("first name a number") << QStringLiteral("first_name") << QStringLiteral("Name") << QJsonValue(7);
-    QTest::addRow("last name an array") << QStringLiteral("last_name") << QStringLiteral("Vorname")
-                                        << QJsonValue(QJsonArray{QStringLiteral("Anna")});
-    QTest::addRow("birth date an object") << QStringLiteral("birth_date") << QStringLiteral("Geburtsdatum")
-                                          << QJsonValue(QJsonObject{{QStringLiteral("year"), 1975}});
-    QTest::addRow("birth date true") << QStringLiteral("birth_date") << QStringLiteral("Geburtsdatum")
-                                     << QJsonValue(true);
-}
-
-void TestPatientRegistration::nonStringValues()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, column);
-    QFETCH(QJsonValue, value);
-    SomnoInstallation installation;
-    QVERIFY(installation.addComplete());
-    // A stored row without a code must not match a code that is no text.
-    QString error;
-    QVERIFY2(SomnoDb::execute(installation.databasePath(),
-                              QStringLiteral("INSERT INTO Patient (PatientID, IDKrankenhaus) VALUES (5, NULL)"), {},
-                              &error),
-             qPrintable(error));
-
-    const QJsonObject patient = withValue(completePatient(), key, value);
-    const Outcome outcome = runCommand(installation, patient);
-    QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
-
-    const QList<QVariantMap> rows = installation.patients();
-    QCOMPARE(rows.size(), 2);
-    const QVariantMap row = rows.constLast();
-    QCOMPARE(row.value(QStringLiteral("PatientID")).toInt(), 6);
-    QVERIFY2(row.value(column).isNull(), qPrintable(row.value(column).toString()));
-    // The other text columns keep their text.
-    for (const auto &[otherKey, otherColumn] :
-         {std::pair{"code", "IDKrankenhaus"}, std::pair{"first_name", "Name"}, std::pair{"last_name", "Vorname"},
-          std::pair{"birth_date", "Geburtsdatum"}}) {
-        if (key != QLatin1String(otherKey))
-            QCOMPARE(row.value(QLatin1String(otherColumn)).toString(),
-                     patient.value(QLatin1String(otherKey)).toString());
-    }
-    // The reply carries exactly the names, a name that is no text as "".
-    QCOMPARE(outcome.reply.keys(),
-             (QStringList{QStringLiteral("first_name"), QStringLiteral("last_name"), QStringLiteral("statistics")}));
-    for (const char *name : {"first_name", "last_name"}) {
-        const QJsonValue sent = patient.value(QLatin1String(name));
-        QCOMPARE(outcome.reply.value(QLatin1String(name)), QJsonValue(sent.isString() ? sent.toString() : QString()));
-    }
-    QTRY_COMPARE(installation.starts().size(), 1);
-}
-
-void TestPatientRegistration::emptyTextStaysText()
-{
-    // An empty JSON string is text: stored as '' and matched as '', never as NULL.
-    SomnoInstallation installation;
-    QVERIFY(installation.addComplete());
-    QJsonObject patient = completePatient(QString());
-    patient.insert(QStringLiteral("first_name"), QString());
-    QCOMPARE(runCommand(installation, patient).messages, QList<int>{POLYSOMNO_STARTED});
-    QCOMPARE(runCommand(installation, patient).messages, QList<int>{POLYSOMNO_STARTED});
-    const QList<QVariantMap> rows = installation.patients();
-    QCOMPARE(rows.size(), 1);
-    for (const char *column : {"IDKrankenhaus", "Name"}) {
-        QVERIFY(!rows.constFirst().value(QLatin1String(column)).isNull());
-        QCOMPARE(rows.constFirst().value(QLatin1String(column)).toString(), QString());
-    }
-    QTRY_COMPARE(installation.starts().size(), 2);
-}
-
-void TestPatientRegistration::existingCodeIsLeftAlone()
-{
-    SomnoInstallation installation;
-    QVERIFY(installation.addComplete());
-    QVERIFY(installation.addPatient(3, QStringLiteral("PSG-7"), QStringLiteral("Meier"), QStringLiteral("Eva")));
-    QVERIFY(installation.addPatient(8, QStringLiteral("PSG-8")));
-    const QList<QVariantMap> before = installation.patients();
-
-    // Different names under a stored code: nothing is inserted and nothing updated.
-    QJsonObject patient = completePatient(QStringLiteral("PSG-7"));
-    patient.insert(QStringLiteral("first_name"), QStringLiteral("Meier-Lang"));
-    const Outcome outcome = runCommand(installation, patient);
-    QCOMPARE(outcome.errors, QList<int>());
-    QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
-    QCOMPARE(outcome.reply.value(QLatin1String("first_name")).toString(), QStringLiteral("Meier-Lang"));
-    QCOMPARE(installation.patients(), before);
-    QTRY_COMPARE(installation.starts().size(), 1);
-}
-
-void TestPatientRegistration::failingInsert_data()
-{
-    // As root a read-only file is still writable, so the database itself refuses the row.
-    QTest::addColumn<QStringList>("schema");
-    QTest::addRow("birth date in a form the column refuses") << QStringList{QStringLiteral(
-        "CREATE TABLE Patient (PatientID INTEGER PRIMARY KEY, IDKrankenhaus TEXT, Name TEXT, Vorname TEXT, "
-        "Geburtsdatum TEXT CHECK (Geburtsdatum GLOB '[0-3][0-9].[01][0-9].[12][0-9][0-9][0-9]'), "
-        "Geschlecht INTEGER, Groesse INTEGER, Gewicht INTEGER)")};
-    QTest::addRow("table that refuses every new row")
-        << QStringList{SomnoDb::patientTableStatement(),
-                       QStringLiteral("CREATE TRIGGER readonly BEFORE INSERT ON Patient "
-                                      "BEGIN SELECT RAISE(ABORT, 'attempt to write a readonly database'); END")};
-    QTest::addRow("table without a Geschlecht column")
-        << QStringList{QStringLiteral("CREATE TABLE Patient (PatientID INTEGER, IDKrankenhaus TEXT, Name TEXT, "
-                                      "Vorname TEXT, Geburtsdatum TEXT, Groesse INTEGER, Gewicht INTEGER)")};
-}
-
-void TestPatientRegistration::failingInsert()
-{
-    QFETCH(QStringList, schema);
-    SomnoInstallation installation;
-    QVERIFY(installation.addExecutable());
-    QVERIFY(installation.createDatabase(schema));
-
-    const Outcome outcome = runCommand(installation, completePatient());
-    QCOMPARE(outcome.errors, QList<int>{POLYSOMNO_INSERT_FAILED});
-    QCOMPARE(outcome.messages, QList<int>());
-    QCOMPARE(outcome.finished, 1);
-    QVERIFY(outcome.log.contains(QLatin1Char('"') + PatientDatabase::insertStatement() + QLatin1Char('"')));
-    QVERIFY(!defaultConnectionOpen());
-    QCOMPARE(installation.patients(), QList<QVariantMap>());
-    // Any start would have happened before processCommand returned.
-    QVERIFY(!installation.startedSoFar());
-}
-
-void TestPatientRegistration::unusableDatabase_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QStringList>("schema");
-    QTest::addRow("garbage bytes") << QByteArray("\x00\x01Standard Jet DB\x00garbage", 24).repeated(100)
-                                   << QStringList();
-    QTest::addRow("empty file") << QByteArray("") << QStringList();
-    QTest::addRow("text file") << QByteArray("PatientID;Name\n1;Muster\n") << QStringList();
-    QTest::addRow("database without Patient table")
-        << QByteArray() << QStringList{QStringLiteral("CREATE TABLE Patienten (PatientID INTEGER)")};
-}
-
-void TestPatientRegistration::unusableDatabase()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QStringList, schema);
-    SomnoInstallation installation;
-    QVERIFY(installation.addExecutable());
-    QVERIFY(schema.isEmpty() ? installation.writeDatabaseBytes(bytes) : installation.createDatabase(schema));
-    QFile file(installation.databasePath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray before = file.readAll();
-    file.close();
-
-    const Outcome outcome = runCommand(installation, completePatient());
-    QCOMPARE(outcome.errors, QList<int>{POLYSOMNO_DB_OPEN_FAILED});
-    QCOMPARE(outcome.messages, QList<int>());
-    QCOMPARE(outcome.finished, 1);
-    QVERIFY(!outcome.log.contains(QStringLiteral("Database opened")));
-    const QStringList failure = outcome.log.filter(QStringLiteral("Failed to open db "));
-    QCOMPARE(failure.size(), 1);
-    QVERIFY(failure.constFirst().size() > int(qstrlen("Failed to open db ")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), before);
-    file.close();
-    // Any start would have happened before processCommand returned.
-    QVERIFY(!installation.startedSoFar());
-}
-
-void TestPatientRegistration::replyBeforeStart()
-{
-    SomnoInstallation installation(QStringLiteral("Somno Panel (x86)"));
-    QVERIFY(installation.addComplete());
-    QVERIFY(installation.addMeasurementEntry(QStringLiteral("PSG-1001/2024-06-01/")));
-
-    const Outcome outcome = runCommand(installation, completePatient(QStringLiteral("PSG-1001")));
-    QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
-    // At the moment of the reply the database is closed and the application not yet started.
+    // The reply goes out with the database closed, before the application is started.
     QVERIFY(!outcome.databaseOpenAtReply);
     QVERIFY(!outcome.startedAtReply);
-    QCOMPARE(outcome.reply.value(QLatin1String("statistics")).toArray(),
-             (QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("PSG-1001")},
-                                     {QStringLiteral("dates"), QJsonArray{QStringLiteral("2024-06-01")}}}}));
+    // Started then: the absolute path as one program, blanks and brackets kept, no arguments, the connector's
+    // own working folder.
+    QCOMPARE(outcome.starts.size(), 1);
+    QCOMPARE(outcome.starts.constFirst().program, installation.executablePath());
+    QCOMPARE(outcome.starts.constFirst().arguments, QStringList());
+    QCOMPARE(outcome.starts.constFirst().workingDirectory, QString());
+}
 
-    // Started then, from a path with blanks and brackets, with no arguments and the connector's working folder.
-    QTRY_COMPARE(installation.starts().size(), 1);
-    const QJsonObject start = installation.starts().constFirst();
-    QCOMPARE(start.value(QLatin1String("arguments")).toArray(), QJsonArray());
-    QCOMPARE(start.value(QLatin1String("cwd")).toString(), QDir::currentPath());
+void TestPatientRegistration::pageAnswers_data()
+{
+    // e: executable, d: database, l: its lock file; s: the application path sent without its trailing separator
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<QJsonObject>("args");
+    QTest::addColumn<int>("expected"); // 0: no answer at all
+
+    const QString complete = QStringLiteral("ed"), locked = QStringLiteral("edl");
+    const QJsonObject patient = completePatient();
+    const auto start = [](const QJsonValue &record) { return commandArgs(QStringLiteral("START_POLYSOMNO"), record); };
+    QTest::addRow("command absent, nothing installed")
+        << QString() << QJsonObject{{QStringLiteral("patient"), patient}} << 1;
+    QTest::addRow("nothing installed") << QString() << start(patient) << 2001;
+    QTest::addRow("executable missing, database locked") << QStringLiteral("dl") << start(patient) << 2001;
+    QTest::addRow("application path without trailing separator") << QStringLiteral("eds") << start(patient) << 2001;
+    QTest::addRow("database missing") << QStringLiteral("e") << start(patient) << 2000;
+    QTest::addRow("database missing, lock file present") << QStringLiteral("el") << start(patient) << 2000;
+    QTest::addRow("database locked") << locked << start(patient) << 2009;
+    QTest::addRow("database locked, patient absent") << locked << start(QJsonValue::Undefined) << 2009;
+    QTest::addRow("database locked, patient incomplete")
+        << locked << start(without(patient, QStringLiteral("code"))) << 2009;
+    QTest::addRow("patient absent") << complete << start(QJsonValue::Undefined) << 2;
+    QTest::addRow("patient an empty object") << complete << start(QJsonObject()) << 2;
+    QTest::addRow("patient a text") << complete << start(QStringLiteral("text")) << 2;
+    QTest::addRow("weight absent") << complete << start(without(patient, QStringLiteral("weight"))) << 100;
+    QTest::addRow("first name absent") << complete << start(without(patient, QStringLiteral("first_name"))) << 100;
+    QTest::addRow("command in lower case") << complete << commandArgs(QStringLiteral("start_polysomno"), patient) << 0;
+    QTest::addRow("command null") << complete << commandArgs(QJsonValue(), patient) << 0;
+    QTest::addRow("command a number") << complete << commandArgs(7, patient) << 0;
+    QTest::addRow("the audiometry command")
+        << complete << commandArgs(QStringLiteral("START_AUDIOMETRY"), patient) << 0;
+}
+
+void TestPatientRegistration::pageAnswers()
+{
+    QFETCH(QString, installed);
+    QFETCH(QJsonObject, args);
+    QFETCH(int, expected);
+    SomnoInstallation installation;
+    if (installed.contains(QLatin1Char('e')))
+        QVERIFY(installation.addExecutable());
+    if (installed.contains(QLatin1Char('d')))
+        QVERIFY(installation.createDatabase());
+    if (installed.contains(QLatin1Char('l')))
+        QVERIFY(installation.addLockFile());
+    QString appPath = installation.appPath();
+    if (installed.contains(QLatin1Char('s')))
+        appPath.chop(1);
+    const auto envelope = [&](const QJsonObject &commandArgs) {
+        return QJsonObject{{QStringLiteral("type"), QStringLiteral("POLYSOMNO")},
+                           {QStringLiteral("appPath"), appPath},
+                           {QStringLiteral("args"), commandArgs}};
+    };
+
+    // One connector and page for every row; waiting on the socket's signal spares QTest::qWaitFor's 10 ms polls.
+    if (!connector) {
+        connector = std::make_unique<InProcessConnector>();
+        QVERIFY(page.open(connector->url()));
+    }
+    QSignalSpy received(&page.socket, &QWebSocket::textMessageReceived);
+    const int before = page.frames.size();
+    connector->launcher.starts.clear();
+    debugLines().clear();
+    page.sendJson(envelope(args));
+    // Answered at once with 1: whatever the command answers came before it.
+    page.sendJson(envelope(QJsonObject{{QStringLiteral("marker"), true}}));
+    const QList<int> answers = expected ? QList<int>{expected, 1} : QList<int>{1};
+    while (received.count() < answers.size() && received.wait(5000)) {
+    }
+    QCOMPARE(page.codes().mid(before), answers);
+
+    // The database was never reached and the application never started.
+    const QStringList log = debugLines();
+    QCOMPARE(log.filter(QRegularExpression(QStringLiteral("Patient complete|SomnoDB\\.mdb"))), QStringList());
+    QCOMPARE(connector->launcher.starts.size(), 0);
+    if (installed.contains(QLatin1Char('d')))
+        QCOMPARE(installation.patients(), QList<QVariantMap>());
 }
 
 QTEST_GUILESS_MAIN(TestPatientRegistration)
