@@ -13,6 +13,7 @@
 #include "somnoinstallation.h"
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -145,7 +146,7 @@ void TestPatientRegistration::registeredRow()
     QFETCH(QVariantMap, expected);
     SomnoInstallation installation;
     QVERIFY(installation.addComplete());
-    for (int key : qAsConst(storedKeys)) {
+    for (int key : std::as_const(storedKeys)) {
         QString error;
         QVERIFY2(SomnoDb::execute(installation.databasePath(),
                                   QStringLiteral("INSERT INTO Patient (PatientID) VALUES (?)"), {key}, &error),
