@@ -13,6 +13,7 @@ CommandRouter::CommandRouter(OperatorChannel *channel, const AudiometrySettings 
     : QObject(parent), channel(channel), audiometrySettings(audiometry), polysomnoSettings(polysomno)
 {
     audiometrySettings.installations = &installations;
+    audiometrySettings.exams = &exams;
     audiometrySettings.pageConnected = [channel = QPointer<OperatorChannel>(channel)] {
         return channel && channel->hasPage();
     };

@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "audiometry/audiometrysettings.h"
+#include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
 #include "polysomnography/polysomnosettings.h"
 
@@ -18,7 +19,7 @@ class CommandRouter : public QObject
 
 public:
     /// The bridges get these settings; the audiometry bridges also learn from the channel whether a page
-    /// is connected, and share the router's one installation slot.
+    /// is connected, and share the router's one installation slot and its register of waiting exams.
     CommandRouter(OperatorChannel *channel, const AudiometrySettings &audiometry, const PolysomnoSettings &polysomno,
                   QObject *parent = nullptr);
 
@@ -34,6 +35,7 @@ private:
 
     OperatorChannel *channel;
     InstallationSlot installations;
+    ExamRegistry exams;
     AudiometrySettings audiometrySettings;
     PolysomnoSettings polysomnoSettings;
     QPointer<HelixAudiometry> helixAudiometry; // most recent audiometry bridge

@@ -90,7 +90,10 @@ ConfigurationResult parseConfiguration(const QByteArray &bytes)
         configuration.downloadServer = url.adjusted(QUrl::RemovePath);
     }
 
-    configuration.checkUpdates = object.value(QLatin1String("check_updates")).toBool(false);
+    const QJsonValue checkUpdates = object.value(QLatin1String("check_updates"));
+    if (!checkUpdates.isUndefined() && !checkUpdates.isBool())
+        return invalid();
+    configuration.checkUpdates = checkUpdates.toBool(false);
 
     const QJsonValue database = object.value(QLatin1String("polysomno_database"));
     if (database == QJsonValue(QStringLiteral("odbc")))

@@ -64,12 +64,13 @@ void MainWindow::startServer()
     audiometry.desktopFolder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     audiometry.launcher = &launcher;
     audiometry.clock = &clock;
+    audiometry.files = &files;
+    audiometry.programs = &programs;
     PolysomnoSettings polysomno;
     polysomno.database = config.database;
     polysomno.launcher = &launcher;
     router = new CommandRouter(channel, audiometry, polysomno, this);
     connect(channel, &OperatorChannel::textMessageReceived, router, &CommandRouter::processTextMessage);
-    connect(channel, &OperatorChannel::serverError, this, [this] { showServerStatus(false); });
     showServerStatus(channel->startServer(config.listenAddresses, OperatorChannel::defaultPort, config.allowedOrigins));
 }
 

@@ -6,7 +6,9 @@
 
 #include "app/configuration.h"
 #include "platform/clock.h"
+#include "platform/fileoperations.h"
 #include "platform/programlauncher.h"
+#include "platform/runningprograms.h"
 
 namespace Ui {
 struct MainWindow;
@@ -41,4 +43,6 @@ private:
     UpdateCheck *updateCheck = nullptr;
     ProgramLauncher launcher;
     Clock clock;
+    FileOperations files;
+    RunningPrograms programs;
 };

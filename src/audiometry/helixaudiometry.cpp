@@ -7,11 +7,13 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 #include "audiometry/gdtrequest.h"
+#include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
-#include "platform/clock.h"
-#include "platform/processlist.h"
 #include "platform/programlauncher.h"
+#include "platform/runningprograms.h"
 
 namespace {
 
@@ -23,7 +25,6 @@ HelixAudiometry::HelixAudiometry(const AppFolder &appFolder, const AudiometrySet
     : QObject(nullptr), appFolder(appFolder), settings(settings)
 {
     qDebug() << "HelixAudiometry::HelixAudiometry()";
-    connect(&pollTimer, &QTimer::timeout, this, &HelixAudiometry::watchHelixFolder);
 }
 
 void HelixAudiometry::processCommand(QJsonObject args)
@@ -112,7 +113,8 @@ void HelixAudiometry::installHelix()
 
 void HelixAudiometry::startHelix(const Patient &patient)
 {
-    if (!writeRequestFile(patient)) {
+    const std::optional<QDateTime> requestWritten = writeRequestFile(patient);
+    if (!requestWritten) {
         emit sendErrorMessage(HELIX_REQUEST_FILE_FAILED);
         emit finished();
         return;
@@ -122,20 +124,24 @@ void HelixAudiometry::startHelix(const Patient &patient)
         qDebug() << "Helix not started.";
         // An absolute program path and an empty argument list: a path with blanks stays one path, and
         // a bare name is never looked up in the search path. The application is left to run on its own.
-        settings.launcher->startDetached(QFileInfo(helixExe()).absoluteFilePath(), QStringList(), QString());
+        if (!settings.launcher->startDetached(QFileInfo(helixExe()).absoluteFilePath(), QStringList(), QString())) {
+            // No result can come from an application that does not run: the page must not wait for one.
+            qDebug() << "Helix could not be started:" << helixExe();
+            emit sendErrorMessage(HELIX_START_FAILED);
+            emit finished();
+            return;
+        }
     }
 
-    if (!pollTimer.isActive()) {
-        pollTimer.setInterval(pollIntervalMs);
-        pollTimer.start();
-    }
-
-    // A value that is no text is sent as an empty text.
-    emit sendMessage(HELIX_EXAM_STARTED, QJsonObject{{QStringLiteral("first_name"), QJsonValue(patient.firstName)},
-                                                     {QStringLiteral("last_name"), QJsonValue(patient.lastName)}});
+    auto *exam = new HelixExam(exchangeFolder(), ExamRequest{patient, *requestWritten}, settings, this);
+    connect(exam, &HelixExam::sendMessage, this, &HelixAudiometry::sendMessage);
+    connect(exam, &HelixExam::finished, this, &HelixAudiometry::finished);
+    settings.exams->replace(exchangeFolder(), exam);
+    emit sendMessage(HELIX_EXAM_STARTED, examPayload(patient));
+    exam->start();
 }
 
-bool HelixAudiometry::writeRequestFile(const Patient &patient)
+std::optional<QDateTime> HelixAudiometry::writeRequestFile(const Patient &patient)
 {
     const QString path =
         QDir(exchangeFolder()).absolutePath() + AppFolder::nativeName(QStringLiteral("\\hedeprax.gdt"));
@@ -148,71 +154,15 @@ bool HelixAudiometry::writeRequestFile(const Patient &patient)
     // never finds a request that is only half written.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return std::nullopt;
     file.write(gdtRequestRecord(patient));
-    return file.commit();
+    if (!file.commit())
+        return std::nullopt;
+    return QFileInfo(path).fileTime(QFileDevice::FileModificationTime).toUTC();
 }
 
-bool HelixAudiometry::helixIsRunning()
+bool HelixAudiometry::helixIsRunning() const
 {
-    for (const std::string &name : runningProcessNames()) {
-        if (QString::fromStdString(name).contains(helixExeName))
-            return true;
-    }
-    return false;
-}
-
-QString HelixAudiometry::resultFilePath() const
-{
-    return exchangeFolder() + QLatin1Char('/') + QLatin1String("TEST_DATA.csv");
-}
-
-bool HelixAudiometry::resultFileSettled(const QString &path)
-{
-    const QFileInfo info(path);
-    const qint64 modified = info.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
-    const qint64 now = settings.clock->now().toMSecsSinceEpoch();
-    if (modified <= now) {
-        seenSize = seenModified = -1;
-        return now - modified >= resultSettleMs;
-    }
-    // A time stamp ahead of the clock (the clock was set back) would never grow old enough:
-    // such a file counts as settled once a whole poll interval has left it unchanged.
-    const bool unchanged = info.size() == seenSize && modified == seenModified;
-    seenSize = info.size();
-    seenModified = modified;
-    return unchanged;
-}
-
-void HelixAudiometry::watchHelixFolder()
-{
-    const QString path = resultFilePath();
-    if (!QFile::exists(path))
-        return;
-    // Read into a frame that no page receives, the result would be lost; it waits for the next page.
-    if (settings.pageConnected && !settings.pageConnected())
-        return;
-    if (!resultFileSettled(path))
-        return;
-
-    QFile file(path);
-    // A file that cannot be opened now (held by its writer) is tried again at the next tick.
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    QByteArray bytes = file.readAll();
-    file.close();
-
-    const auto zero = bytes.indexOf('\0');
-    if (zero >= 0)
-        bytes.truncate(zero);
-    helixGaveUsResultFile(QString::fromUtf8(bytes));
-
-    QFile::remove(path);
-    pollTimer.stop();
-    emit finished();
-}
-
-void HelixAudiometry::helixGaveUsResultFile(QString file)
-{
-    emit sendMessage(HELIX_RESULTS, QJsonObject{{QStringLiteral("results"), file}});
+    const QStringList names = settings.programs->names();
+    return std::any_of(names.begin(), names.end(), [](const QString &name) { return name.contains(helixExeName); });
 }

@@ -1,10 +1,12 @@
 // The connector's bridge to the audiometry application: exams and the application's installation.
 #pragma once
 
+#include <QDateTime>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
-#include <QTimer>
+
+#include <optional>
 
 #include "audiometry/audiometrysettings.h"
 #include "protocol/appfolder.h"
@@ -12,8 +14,8 @@
 #include "protocol/socketmessage.h"
 
 /// One bridge serves one command from the page. An exam writes the request file, makes sure the
-/// application runs and polls the exchange folder for the result; an installation hands the work to
-/// a HelixInstallation. The bridge emits finished() once nothing is left to do, so it can be released.
+/// application runs and leaves the waiting for the result to a HelixExam; an installation hands the work
+/// to a HelixInstallation. The bridge emits finished() once nothing is left to do, so it can be released.
 class HelixAudiometry : public QObject
 {
     Q_OBJECT
@@ -35,11 +37,6 @@ public:
     /// Both checks above; on failure the error (1001 or 1000) has been reported.
     bool checkHelix();
 
-    /// A result file must have been left alone this long before it is read, so that a file the
-    /// application is still writing is not taken half-written.
-    static constexpr qint64 resultSettleMs = 500;
-    static constexpr int pollIntervalMs = 500;
-
 signals:
     void sendErrorMessage(SocketMessage);
     void sendMessage(SocketMessage, QJsonObject);
@@ -47,22 +44,15 @@ signals:
     void finished();
 
 public slots:
+    /// Writes the request file, makes sure the application runs and hands the waiting to a HelixExam.
     void startHelix(const Patient &patient);
-    void helixGaveUsResultFile(QString file);
-    void watchHelixFolder();
 
 private:
     void installHelix();
-    bool writeRequestFile(const Patient &patient);
-    static bool helixIsRunning();
-    QString resultFilePath() const;
-    bool resultFileSettled(const QString &path);
+    /// The request file's modification time once written; none when it cannot be written.
+    std::optional<QDateTime> writeRequestFile(const Patient &patient);
+    bool helixIsRunning() const;
 
     AppFolder appFolder;
     AudiometrySettings settings;
-    QTimer pollTimer;
-
-    // What the previous poll saw of a result file whose time stamp lies ahead of the clock.
-    qint64 seenSize = -1;
-    qint64 seenModified = -1;
 };

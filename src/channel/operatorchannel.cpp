@@ -86,8 +86,8 @@ void OperatorChannel::socketDisconnected()
 
 void OperatorChannel::socketError(QWebSocketProtocol::CloseCode code)
 {
-    qDebug() << "Server error, close code" << code;
-    emit serverError();
+    // A refused or failed handshake concerns that one page; the server goes on serving.
+    qDebug() << "Server error, close code" << code << ":" << server->errorString();
 }
 
 void OperatorChannel::sendErrorMessage(SocketMessage code)

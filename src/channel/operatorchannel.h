@@ -47,8 +47,6 @@ signals:
     void textMessageReceived(const QString &message);
     /// A new page has become the current page.
     void pageConnected();
-    /// The server reported an error after it started.
-    void serverError();
 
 private slots:
     void newConnection();

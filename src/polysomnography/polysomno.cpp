@@ -171,6 +171,9 @@ void Polysomno::startPolysomno(const Patient &patient)
                                             {QStringLiteral("statistics"), listMeasurements()},
                                         });
     // The program path alone, no arguments, so a path with blanks starts the program too; the new process
-    // keeps the connector's working directory. Its outcome is not reported: the page has its answer.
-    settings.launcher->startDetached(polysomnoExe(), QStringList(), QString());
+    // keeps the connector's working directory. The patient stays registered whether or not it starts.
+    if (!settings.launcher->startDetached(polysomnoExe(), QStringList(), QString())) {
+        qDebug() << "SomnoPanel could not be started:" << polysomnoExe();
+        emit sendErrorMessage(POLYSOMNO_START_FAILED);
+    }
 }

@@ -1,6 +1,8 @@
 // The patient record that both start commands carry under "patient", read once.
 #include "protocol/patient.h"
 
+#include <cmath>
+
 std::optional<SocketMessage> Patient::readError(const QJsonObject &args)
 {
     const QJsonObject patient = args.value(QLatin1String("patient")).toObject();
@@ -10,15 +12,17 @@ std::optional<SocketMessage> Patient::readError(const QJsonObject &args)
         if (!patient.contains(QLatin1String(key)))
             return INCOMPLETE_PATIENT;
     }
+    if (textOrNumber(patient.value(QLatin1String("code"))).isEmpty())
+        return INCOMPLETE_PATIENT;
     return std::nullopt;
 }
 
 Patient Patient::fromRecord(const QJsonObject &patient)
 {
     Patient result;
-    result.code = text(patient.value(QLatin1String("code")));
-    result.firstName = text(patient.value(QLatin1String("first_name")));
-    result.lastName = text(patient.value(QLatin1String("last_name")));
+    result.code = textOrNumber(patient.value(QLatin1String("code")));
+    result.firstName = textOrNumber(patient.value(QLatin1String("first_name")));
+    result.lastName = textOrNumber(patient.value(QLatin1String("last_name")));
     result.birthDate = text(patient.value(QLatin1String("birth_date")));
     result.city = text(patient.value(QLatin1String("city")));
     result.address = text(patient.value(QLatin1String("address")));
@@ -29,4 +33,16 @@ Patient Patient::fromRecord(const QJsonObject &patient)
 QString Patient::text(const QJsonValue &value)
 {
     return value.isString() ? value.toString() : QString();
+}
+
+QString Patient::textOrNumber(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return text(value);
+    // Only numbers a double holds exactly: a larger one may already differ from what the page meant.
+    constexpr double exactLimit = 9007199254740992.0; // 2^53
+    const double number = value.toDouble();
+    if (std::trunc(number) != number || std::fabs(number) > exactLimit)
+        return QString();
+    return QString::number(static_cast<qint64>(number));
 }

@@ -10,7 +10,8 @@
 #include "protocol/socketmessage.h"
 
 /// The values the bridges use. A text field is the JSON string's value, or a null QString when the
-/// value is no string (or absent), so a bridge can tell "no text" from an empty text.
+/// value is no string (or absent), so a bridge can tell "no text" from an empty text. "code" and the
+/// names also take a whole JSON number, as its decimal text: page back ends send numeric codes.
 struct Patient
 {
     QString code;
@@ -22,12 +23,15 @@ struct Patient
     QJsonValue gender;
 
     /// The patient of a start command's "args": the error INVALID_ARGUMENTS when "patient" is absent, not
-    /// an object or empty, INCOMPLETE_PATIENT when one of the seven required keys is absent. Only presence
-    /// counts: null or empty values pass.
+    /// an object or empty, INCOMPLETE_PATIENT when one of the seven required keys is absent or "code" is no
+    /// usable text (null, a boolean, an array, an object, a fraction, empty text): without a code the
+    /// applications could not tell the patient from any other. The other values are not examined.
     static std::optional<SocketMessage> readError(const QJsonObject &args);
     /// The values of a record that passed readError (absent optional keys give null texts).
     static Patient fromRecord(const QJsonObject &patient);
 
     /// A patient value as text: the value of a JSON string, a null QString for anything else.
     static QString text(const QJsonValue &value);
+    /// The same, but a whole JSON number gives its decimal text (12345 gives "12345").
+    static QString textOrNumber(const QJsonValue &value);
 };

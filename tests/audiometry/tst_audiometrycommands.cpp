@@ -1,22 +1,27 @@
-// Audiometry commands against the real connector over a real WebSocket: checks and their error frames.
+// Audiometry commands over a real WebSocket to the connector in this process: checks and their frames.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "audiometry/helixaudiometry.h"
+#include "audiometry/helixexam.h"
 #include "connectorprocess.h"
 #include "helixfolder.h"
+#include "inprocessconnector.h"
 
 namespace {
 
 enum class Folder
 {
-    Empty,          // no Helix.exe
-    Installed,      // Helix.exe (a dummy that cannot start) and XCHG
-    NoExchange,     // Helix.exe, no XCHG yet
-    ExchangeBlocked // Helix.exe and a file named XCHG in the way
+    Empty,           // no Helix.exe
+    Installed,       // Helix.exe (a dummy that cannot start) and XCHG
+    NoExchange,      // Helix.exe, no XCHG yet
+    ExchangeBlocked, // Helix.exe and a file named XCHG in the way
+    RequestBlocked   // Helix.exe, XCHG and a folder in the way of the request file
 };
 
 QJsonObject audiometry(const QString &appPath, const QJsonObject &args)
@@ -41,18 +46,28 @@ QJsonObject patientWithout(const QString &key)
     return patient;
 }
 
-QJsonObject nullPatient()
+QJsonObject patientWith(const QString &key, const QJsonValue &value)
 {
-    QJsonObject patient;
-    for (const char *key : {"first_name", "last_name", "birth_date", "code", "gender", "height", "weight"})
-        patient.insert(QLatin1String(key), QJsonValue::Null);
+    QJsonObject patient = examplePatient();
+    patient.insert(key, value);
     return patient;
 }
 
-QJsonObject examStarted(const QString &firstName, const QString &lastName)
+QJsonObject nullPatientWithCode()
+{
+    QJsonObject patient;
+    for (const char *key : {"first_name", "last_name", "birth_date", "gender", "height", "weight"})
+        patient.insert(QLatin1String(key), QJsonValue::Null);
+    patient.insert(QStringLiteral("code"), QStringLiteral("P0042"));
+    return patient;
+}
+
+QJsonObject examStarted(const QString &firstName, const QString &lastName,
+                        const QString &code = QStringLiteral("P0042"))
 {
     return QJsonObject{{QStringLiteral("message"), 1008},
-                       {QStringLiteral("args"), QJsonObject{{QStringLiteral("first_name"), firstName},
+                       {QStringLiteral("args"), QJsonObject{{QStringLiteral("code"), code},
+                                                            {QStringLiteral("first_name"), firstName},
                                                             {QStringLiteral("last_name"), lastName}}}};
 }
 
@@ -68,7 +83,6 @@ class TestAudiometryCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void replies_data();
@@ -76,33 +90,31 @@ private slots:
     void silentCommands_data();
     void silentCommands();
     void missingExchangeFolderIsCreated();
-    void installBeginsAtZeroPercent();
+    void numericCodeIsWrittenAsText();
+    void applicationThatCannotStart();
 
 private:
     QString prepare(Folder kind);
 
-    ConnectorProcess connector;
+    std::unique_ptr<InProcessConnector> connector;
     std::unique_ptr<PageClient> page;
     std::unique_ptr<QTemporaryDir> dir;
 };
-
-void TestAudiometryCommands::initTestCase()
-{
-    QVERIFY2(connector.start(), qPrintable(connector.log()));
-}
 
 void TestAudiometryCommands::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
+    connector = std::make_unique<InProcessConnector>();
+    QVERIFY(connector->listening);
     page = std::make_unique<PageClient>();
-    QVERIFY(page->open());
+    QVERIFY(page->open(connector->url()));
 }
 
 void TestAudiometryCommands::cleanup()
 {
     page.reset();
-    HelixFolder(dir->path() + QStringLiteral("/Helix")).killProcesses();
+    connector.reset();
     dir.reset();
 }
 
@@ -113,6 +125,8 @@ QString TestAudiometryCommands::prepare(Folder kind)
         folder.installDummy();
     if (kind == Folder::Installed)
         QDir().mkpath(folder.exchange());
+    if (kind == Folder::RequestBlocked)
+        QDir().mkpath(folder.requestFile());
     if (kind == Folder::ExchangeBlocked) {
         QFile blocker(folder.exchange());
         blocker.open(QIODevice::WriteOnly);
@@ -136,6 +150,8 @@ void TestAudiometryCommands::replies_data()
     QTest::addRow("not installed, full patient") << empty << start(examplePatient()) << error(1001);
     QTest::addRow("exchange folder cannot be created")
         << int(Folder::ExchangeBlocked) << start(examplePatient()) << error(1000);
+    QTest::addRow("request file cannot be written")
+        << int(Folder::RequestBlocked) << start(examplePatient()) << error(1007);
     QTest::addRow("patient missing") << installed << start(none) << error(2);
     QTest::addRow("patient an array") << installed << start(QJsonArray()) << error(2);
     QTest::addRow("patient empty") << installed << start(QJsonObject()) << error(2);
@@ -145,13 +161,26 @@ void TestAudiometryCommands::replies_data()
     QTest::addRow("patient without first name")
         << installed << start(patientWithout(QStringLiteral("first_name"))) << error(100);
     QTest::addRow("patient without code") << installed << start(patientWithout(QStringLiteral("code"))) << error(100);
+    // Without a usable code the application could not tell this patient from another.
+    QTest::addRow("code null") << installed << start(patientWith(QStringLiteral("code"), QJsonValue::Null))
+                               << error(100);
+    QTest::addRow("code empty") << installed << start(patientWith(QStringLiteral("code"), QString())) << error(100);
+    QTest::addRow("code a fraction") << installed << start(patientWith(QStringLiteral("code"), 12.5)) << error(100);
+    QTest::addRow("code a boolean") << installed << start(patientWith(QStringLiteral("code"), true)) << error(100);
+    QTest::addRow("code an object") << installed << start(patientWith(QStringLiteral("code"), QJsonObject()))
+                                    << error(100);
+    QTest::addRow("code a whole number") << installed << start(patientWith(QStringLiteral("code"), 12345))
+                                         << examStarted(QStringLiteral("Sample"), QStringLiteral("Patient"),
+                                                        QStringLiteral("12345"));
     QTest::addRow("city and address are optional") << installed << start(patientWithout(QStringLiteral("address")))
                                                    << examStarted(QStringLiteral("Sample"), QStringLiteral("Patient"));
-    QTest::addRow("all seven keys null pass") << installed << start(nullPatient()) << examStarted(QString(), QString());
-    QJsonObject numberName = examplePatient();
-    numberName.insert(QStringLiteral("first_name"), 7);
-    QTest::addRow("first name a number is sent empty")
-        << installed << start(numberName) << examStarted(QString(), QStringLiteral("Patient"));
+    QTest::addRow("other keys null pass")
+        << installed << start(nullPatientWithCode()) << examStarted(QString(), QString());
+    QTest::addRow("first name a number is its text") << installed << start(patientWith(QStringLiteral("first_name"), 7))
+                                                     << examStarted(QStringLiteral("7"), QStringLiteral("Patient"));
+    QTest::addRow("first name a fraction is sent empty")
+        << installed << start(patientWith(QStringLiteral("first_name"), 7.5))
+        << examStarted(QString(), QStringLiteral("Patient"));
     QJsonObject accented = examplePatient();
     accented.insert(QStringLiteral("last_name"), QString::fromUtf8("N\xc3\xba\xc3\xb1"
                                                                    "ez"));
@@ -170,6 +199,13 @@ void TestAudiometryCommands::replies()
     page->sendJson(audiometry(prepare(Folder(folder)), args));
     QVERIFY(page->waitForFrames(1));
     QCOMPARE(page->frame(0), reply);
+    // Only an exam that started wrote its request; a refusal writes and starts nothing.
+    const bool started = reply.value(QLatin1String("message")).toInt() == 1008;
+    QCOMPARE(QFileInfo(HelixFolder(dir->path() + QStringLiteral("/Helix")).requestFile()).isFile(), started);
+    QCOMPARE(connector->launcher.starts.size(), started ? 1 : 0);
+    if (!started) // not even a temporary file is left behind
+        QCOMPARE(QDir(HelixFolder(dir->path() + QStringLiteral("/Helix")).exchange()).entryList(QDir::Files),
+                 QStringList());
 
     // Nothing else follows at once: the next command's reply is the next frame.
     page->sendJson(audiometry(QStringLiteral("/"), QJsonObject{{QStringLiteral("probe"), true}}));
@@ -213,14 +249,25 @@ void TestAudiometryCommands::missingExchangeFolderIsCreated()
     QCOMPARE(request.readAll(), exampleRequest());
 }
 
-// The installation itself belongs to its own tests; the bridge's part is the opening frame.
-void TestAudiometryCommands::installBeginsAtZeroPercent()
+void TestAudiometryCommands::numericCodeIsWrittenAsText()
 {
-    page->sendJson(
-        audiometry(prepare(Folder::Empty), QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}}));
+    page->sendJson(audiometry(prepare(Folder::Installed), start(patientWith(QStringLiteral("code"), 12345))));
     QVERIFY(page->waitForFrames(1));
-    QCOMPARE(page->frame(0), (QJsonObject{{QStringLiteral("message"), 1002},
-                                          {QStringLiteral("args"), QJsonObject{{QStringLiteral("percent"), 0}}}}));
+    QFile request(HelixFolder(dir->path() + QStringLiteral("/Helix")).requestFile());
+    QVERIFY(request.open(QIODevice::ReadOnly));
+    QVERIFY(request.readAll().contains("\r\n014300012345\r\n"));
+}
+
+// An application that cannot be started gives no result: the page learns it at once.
+void TestAudiometryCommands::applicationThatCannotStart()
+{
+    connector->launcher.result = false;
+    page->sendJson(audiometry(prepare(Folder::Installed), start(examplePatient())));
+    QVERIFY(page->waitForFrames(1));
+    QCOMPARE(page->frame(0), error(1011));
+    // No exam is left waiting for a result.
+    QTRY_VERIFY(connector->router->findChildren<HelixExam *>().isEmpty());
+    QCOMPARE(connector->router->findChildren<HelixAudiometry *>().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestAudiometryCommands)

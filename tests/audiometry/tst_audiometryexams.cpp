@@ -1,26 +1,28 @@
-// Whole audiometry exams against the real connector and the simulated application: launch, result
-// pickup, and no result lost or cut.
+// Exams over a real WebSocket to the connector in this process: what the page receives, and that every
+// result reaches the patient it belongs to.
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QProcess>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "audiometry/helixexam.h"
 #include "connectorprocess.h"
 #include "helixfolder.h"
+#include "inprocessconnector.h"
 
 namespace {
 
-QString readText(const QString &path)
+QJsonObject patientCoded(const QString &code)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    QJsonObject patient = examplePatient();
+    patient.insert(QStringLiteral("code"), code);
+    return patient;
 }
 
-QString resultsOf(const QJsonObject &frame)
+QString argOf(const QJsonObject &frame, const char *key)
 {
-    return frame.value(QLatin1String("args")).toObject().value(QLatin1String("results")).toString();
+    return frame.value(QLatin1String("args")).toObject().value(QLatin1String(key)).toString();
 }
 
 } // namespace
@@ -30,134 +32,60 @@ class TestAudiometryExams : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
-    void wholeExam_data();
-    void wholeExam();
-    void runningApplicationIsNotStartedAgain();
-    void slowlyWrittenResultArrivesWhole();
-    void resultWaitingBeforeTheExam();
     void resultText_data();
     void resultText();
-    void resultWhileNoPageArrivesLater();
-    void twoExamsOneResultEach();
+    void heldResultReachesTheNextPageWithItsPatient();
+    void resultLeftFromBeforeIsSetAside();
+    void replacedExamsLeaveOnePoller();
+    void runningApplicationIsNotStartedAgain();
 
 private:
-    /// The running check looks at the whole machine: tests of the launch need no other Helix.exe.
-    bool noOtherHelixRuns() const { return foreignHelixProcesses(dir->path()).isEmpty(); }
-    int countOf(int code) const { return page->codes().count(code); }
-    /// The log written since the test began.
-    QString logSinceStart() { return connector.log().mid(logStart); }
+    /// A result written after the current request, and a clock that finds it settled.
+    bool writeAnswer(const QByteArray &bytes);
+    int waitingExams() const;
 
-    ConnectorProcess connector;
-    std::unique_ptr<PageClient> page;
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<HelixFolder> helix;
-    int logStart = 0;
+    std::unique_ptr<InProcessConnector> connector;
+    std::unique_ptr<PageClient> page;
 };
-
-void TestAudiometryExams::initTestCase()
-{
-    QVERIFY2(connector.start(), qPrintable(connector.log()));
-}
 
 void TestAudiometryExams::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
     helix = std::make_unique<HelixFolder>(dir->path() + QStringLiteral("/Helix"));
+    QVERIFY(helix->installDummy());
+    connector = std::make_unique<InProcessConnector>();
+    connector->clock.offsetMs = 5000;
     page = std::make_unique<PageClient>();
-    QVERIFY(page->open());
-    logStart = connector.log().size();
+    QVERIFY(page->open(connector->url()));
 }
 
 void TestAudiometryExams::cleanup()
 {
     page.reset();
-    helix->killProcesses();
-    QTRY_VERIFY(helix->processes().isEmpty());
+    connector.reset();
     helix.reset();
     dir.reset();
 }
 
-void TestAudiometryExams::wholeExam_data()
+bool TestAudiometryExams::writeAnswer(const QByteArray &bytes)
 {
-    QTest::addColumn<QString>("folderName");
-
-    QTest::addRow("plain application path") << QStringLiteral("Helix");
-    QTest::addRow("application path with blanks") << QStringLiteral("Program Files/Helix Audio");
+    QFile file(helix->resultFile());
+    const QDateTime requested = QFileInfo(helix->requestFile()).fileTime(QFileDevice::FileModificationTime);
+    return requested.isValid() && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
+           file.flush() && file.setFileTime(requested.addSecs(1), QFileDevice::FileModificationTime);
 }
 
-void TestAudiometryExams::wholeExam()
+int TestAudiometryExams::waitingExams() const
 {
-    QVERIFY2(noOtherHelixRuns(), "another Helix.exe runs on this machine");
-    QFETCH(QString, folderName);
-    helix = std::make_unique<HelixFolder>(dir->path() + QLatin1Char('/') + folderName);
-    QVERIFY(helix->installSimulator(QJsonObject{{QStringLiteral("delay_ms"), 300}}));
-
-    page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
-    QVERIFY(page->waitForFrames(1));
-    QCOMPARE(page->frame(0), (QJsonObject{{QStringLiteral("message"), 1008},
-                                          {QStringLiteral("args"),
-                                           QJsonObject{{QStringLiteral("first_name"), QStringLiteral("Sample")},
-                                                       {QStringLiteral("last_name"), QStringLiteral("Patient")}}}}));
-    QVERIFY(logSinceStart().contains(QLatin1String("Helix not started.")));
-    QTRY_COMPARE(helix->processes().size(), 1);
-
-    QVERIFY(page->waitForFrames(2, 10000));
-    QCOMPARE(page->codes(), (QList<int>{1008, 1005}));
-    const QString results = resultsOf(page->frame(1));
-    QCOMPARE(results, readText(helix->lastResultCopy()));
-    QVERIFY(results.contains(QLatin1String("P0042;Sample;Patient;07031985")));
-    QVERIFY(results.contains(QLatin1String("\r\n")));
-    QTRY_VERIFY(!QFile::exists(helix->resultFile()));
-
-    QFile request(helix->requestFile());
-    QVERIFY(request.open(QIODevice::ReadOnly));
-    QCOMPARE(request.readAll(), exampleRequest());
-}
-
-void TestAudiometryExams::runningApplicationIsNotStartedAgain()
-{
-    QVERIFY2(noOtherHelixRuns(), "another Helix.exe runs on this machine");
-    QVERIFY(helix->installSimulator(QJsonObject{{QStringLiteral("delay_ms"), 200}}));
-    QVERIFY(QDir().mkpath(helix->exchange()));
-    QVERIFY(QProcess::startDetached(helix->folder() + QStringLiteral("/Helix.exe"), QStringList()));
-    QTRY_COMPARE(helix->processes().size(), 1);
-
-    page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
-    QVERIFY(page->waitForFrames(2, 10000));
-    QCOMPARE(page->codes(), (QList<int>{1008, 1005}));
-    QVERIFY(!logSinceStart().contains(QLatin1String("Helix not started.")));
-    QCOMPARE(helix->processes().size(), 1);
-}
-
-// Written in pieces with pauses, as a slow application would; only the whole file may be sent.
-void TestAudiometryExams::slowlyWrittenResultArrivesWhole()
-{
-    QVERIFY2(noOtherHelixRuns(), "another Helix.exe runs on this machine");
-    QVERIFY(helix->installSimulator(QJsonObject{
-        {QStringLiteral("delay_ms"), 0}, {QStringLiteral("chunks"), 5}, {QStringLiteral("chunk_delay_ms"), 250}}));
-
-    page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
-    QVERIFY(page->waitForFrames(2, 15000));
-    QCOMPARE(page->codes(), (QList<int>{1008, 1005}));
-    QTRY_VERIFY(QFile::exists(helix->lastResultCopy()));
-    const QString whole = readText(helix->lastResultCopy());
-    QVERIFY(whole.endsWith(QLatin1String("\r\n")));
-    QCOMPARE(resultsOf(page->frame(1)), whole);
-}
-
-void TestAudiometryExams::resultWaitingBeforeTheExam()
-{
-    QVERIFY(helix->installDummy());
-    QVERIFY(helix->writeResult("left over\r\n", 60000));
-
-    page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
-    QVERIFY(page->waitForFrames(2));
-    QCOMPARE(page->codes(), (QList<int>{1008, 1005}));
-    QCOMPARE(resultsOf(page->frame(1)), QStringLiteral("left over\r\n"));
+    int waiting = 0;
+    for (const HelixExam *exam : connector->router->findChildren<HelixExam *>())
+        waiting += exam->isWaiting() ? 1 : 0;
+    return waiting;
 }
 
 void TestAudiometryExams::resultText_data()
@@ -180,59 +108,84 @@ void TestAudiometryExams::resultText()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
 
-    QVERIFY(helix->installDummy());
     page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
     QVERIFY(page->waitForFrames(1));
-    QVERIFY(helix->writeResult(bytes));
+    QVERIFY(writeAnswer(bytes));
     QVERIFY(page->waitForFrames(2));
-    QCOMPARE(page->frame(1), (QJsonObject{{QStringLiteral("message"), 1005},
-                                          {QStringLiteral("args"), QJsonObject{{QStringLiteral("results"), text}}}}));
+    QCOMPARE(page->frame(1),
+             (QJsonObject{{QStringLiteral("message"), 1005},
+                          {QStringLiteral("args"), QJsonObject{{QStringLiteral("code"), QStringLiteral("P0042")},
+                                                               {QStringLiteral("first_name"), QStringLiteral("Sample")},
+                                                               {QStringLiteral("last_name"), QStringLiteral("Patient")},
+                                                               {QStringLiteral("results"), text}}}}));
     QTRY_VERIFY(!QFile::exists(helix->resultFile()));
+    QTRY_COMPARE(waitingExams(), 0);
 }
 
-// The page may reload while the exam runs; the result then waits for the next page.
-void TestAudiometryExams::resultWhileNoPageArrivesLater()
+// The page reloads while patient A's exam runs; the next page, showing another patient, must be able
+// to tell whose result arrives.
+void TestAudiometryExams::heldResultReachesTheNextPageWithItsPatient()
 {
-    QVERIFY(helix->installDummy());
-    page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
+    page->sendJson(startEnvelope(helix->appPath(), patientCoded(QStringLiteral("A-1"))));
     QVERIFY(page->waitForFrames(1));
-
     page.reset();
-    QVERIFY(connector.waitForLog(QStringLiteral("socketDisconnected:")));
-    QVERIFY(helix->writeResult("while away\r\n"));
-    // Several polls pass without a page; the file stays.
-    QVERIFY(!QTest::qWaitFor([&] { return !QFile::exists(helix->resultFile()); }, 1600));
+    QTRY_VERIFY(!connector->channel.hasPage());
+    QVERIFY(writeAnswer("while away\r\n"));
 
     page = std::make_unique<PageClient>();
-    QVERIFY(page->open());
+    QVERIFY(page->open(connector->url()));
     QVERIFY(page->waitForFrames(1));
     QCOMPARE(page->codes(), QList<int>{1005});
-    QCOMPARE(resultsOf(page->frame(0)), QStringLiteral("while away\r\n"));
-    QTRY_VERIFY(!QFile::exists(helix->resultFile()));
+    QCOMPARE(argOf(page->frame(0), "code"), QStringLiteral("A-1"));
+    QCOMPARE(argOf(page->frame(0), "results"), QStringLiteral("while away\r\n"));
 }
 
-// Two exams poll the same folder; each result file is reported once.
-void TestAudiometryExams::twoExamsOneResultEach()
+void TestAudiometryExams::resultLeftFromBeforeIsSetAside()
 {
-    QVERIFY(helix->installDummy());
+    QVERIFY(helix->writeResult("left over\r\n", 60000));
     page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
+    QVERIFY(page->waitForFrames(1));
+    QTRY_VERIFY(!QFile::exists(helix->resultFile()));
+    const QStringList unclaimed = QDir(helix->exchange() + QStringLiteral("/unclaimed")).entryList(QDir::Files);
+    QCOMPARE(unclaimed.size(), 1);
+    QCOMPARE(page->codes(), QList<int>{1008});
+
+    // The exam still waits for its own result.
+    QVERIFY(writeAnswer("own\r\n"));
+    QVERIFY(page->waitForFrames(2));
+    QCOMPARE(argOf(page->frame(1), "results"), QStringLiteral("own\r\n"));
+}
+
+// However many exams never get a result, one folder has one waiting exam.
+void TestAudiometryExams::replacedExamsLeaveOnePoller()
+{
+    for (int i = 0; i < 20; ++i)
+        page->sendJson(startEnvelope(helix->appPath(), patientCoded(QString::number(i))));
+    QVERIFY(page->waitForFrames(20));
+    QCOMPARE(page->codes().count(1008), 20);
+    QTRY_COMPARE(connector->router->findChildren<HelixExam *>().size(), 1);
+    QCOMPARE(waitingExams(), 1);
+
+    QVERIFY(writeAnswer("last\r\n"));
+    QVERIFY(page->waitForFrames(21));
+    QCOMPARE(argOf(page->frame(20), "code"), QStringLiteral("19"));
+}
+
+void TestAudiometryExams::runningApplicationIsNotStartedAgain()
+{
+    connector->programs.listed = QStringList{QStringLiteral("explorer.exe"), QStringLiteral("Helix.exe")};
+    page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
+    QVERIFY(page->waitForFrames(1));
+    QVERIFY(connector->launcher.starts.isEmpty());
+
+    // Once it has ended, the next exam starts it, by its absolute path and with no arguments.
+    connector->programs.listed.removeLast();
     page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
     QVERIFY(page->waitForFrames(2));
     QCOMPARE(page->codes(), (QList<int>{1008, 1008}));
-
-    QVERIFY(helix->writeResult("first\r\n"));
-    QTRY_COMPARE(countOf(1005), 1);
-    QTRY_VERIFY(!QFile::exists(helix->resultFile()));
-    QVERIFY(helix->writeResult("second\r\n"));
-    QTRY_COMPARE(countOf(1005), 2);
-    QTRY_VERIFY(!QFile::exists(helix->resultFile()));
-    QCOMPARE(resultsOf(page->frame(2)), QStringLiteral("first\r\n"));
-    QCOMPARE(resultsOf(page->frame(3)), QStringLiteral("second\r\n"));
-
-    // Both exams are done: a third file is left for a later exam.
-    QVERIFY(helix->writeResult("third\r\n"));
-    QVERIFY(!QTest::qWaitFor([&] { return !QFile::exists(helix->resultFile()); }, 1200));
-    QCOMPARE(countOf(1005), 2);
+    QCOMPARE(connector->launcher.starts.size(), 1);
+    QCOMPARE(connector->launcher.starts.first().program, helix->folder() + QStringLiteral("/Helix.exe"));
+    QCOMPARE(connector->launcher.starts.first().arguments, QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestAudiometryExams)

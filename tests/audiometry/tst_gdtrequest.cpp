@@ -74,8 +74,10 @@ void TestGdtRequest::patientLine_data()
     QTest::addRow("no address gives an empty content") << basePatient() << 8 << QByteArray("0093107");
     QTest::addRow("city") << withValue(QStringLiteral("city"), QStringLiteral("Lyon")) << 7
                           << QByteArray("0133106Lyon");
-    QTest::addRow("code as a number is empty")
-        << withValue(QStringLiteral("code"), 12345) << 3 << QByteArray("0093000");
+    QTest::addRow("code as a whole number is its text")
+        << withValue(QStringLiteral("code"), 12345) << 3 << QByteArray("014300012345");
+    QTest::addRow("birth date as a number is empty")
+        << withValue(QStringLiteral("birth_date"), 1985) << 6 << QByteArray("0093103");
     QTest::addRow("first name null is empty")
         << withValue(QStringLiteral("first_name"), QJsonValue::Null) << 4 << QByteArray("0093101");
     QTest::addRow("last name as an array is empty")

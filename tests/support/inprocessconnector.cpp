@@ -10,6 +10,8 @@ InProcessConnector::InProcessConnector(const Options &options)
     audiometry.desktopFolder = desktop.path();
     audiometry.launcher = &launcher;
     audiometry.clock = &clock;
+    audiometry.files = &files;
+    audiometry.programs = &programs;
     PolysomnoSettings polysomno;
     polysomno.database = options.database;
     polysomno.launcher = &launcher;

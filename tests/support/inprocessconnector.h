@@ -12,7 +12,9 @@
 #include "app/commandrouter.h"
 #include "channel/operatorchannel.h"
 #include "platform/clock.h"
+#include "platform/fileoperations.h"
 #include "platform/programlauncher.h"
+#include "platform/runningprograms.h"
 
 /// Records every program the connector starts instead of starting it; answers with `result`.
 class RecordingLauncher : public ProgramLauncher
@@ -43,8 +45,30 @@ public:
     qint64 offsetMs = 0;
 };
 
+/// The programs the test says are running; none unless it says so.
+class ListedPrograms : public RunningPrograms
+{
+public:
+    QStringList names() const override { return listed; }
+    QStringList listed;
+};
+
+/// Real file operations, or a refusal while the test says so (a file held open by another program).
+class SwitchableFiles : public FileOperations
+{
+public:
+    bool rename(const QString &from, const QString &to) override
+    {
+        return !failRename && FileOperations::rename(from, to);
+    }
+    bool remove(const QString &path) override { return !failRemove && FileOperations::remove(path); }
+    bool failRename = false;
+    bool failRemove = false;
+};
+
 /// An OperatorChannel on a free loopback port with a CommandRouter behind it, as the window wires them,
-/// but with a temporary desktop folder, a recording launcher and an offset clock.
+/// but with a temporary desktop folder, a recording launcher, an offset clock, file operations that
+/// can be made to fail and a process list of the test's own.
 class InProcessConnector
 {
 public:
@@ -64,6 +88,8 @@ public:
 
     RecordingLauncher launcher;
     OffsetClock clock;
+    SwitchableFiles files;
+    ListedPrograms programs;
     OperatorChannel channel;
     CommandRouter *router = nullptr;
     bool listening = false;

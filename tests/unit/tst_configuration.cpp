@@ -47,6 +47,8 @@ void TestConfiguration::outcomeOfFileContent_data()
     QTest::addRow("unknown database") << QByteArray(R"({"sessionids": "", "polysomno_database": "mysql"})") << invalid;
     QTest::addRow("listen address garbage")
         << QByteArray(R"({"sessionids": "", "listen_address": "nowhere"})") << invalid;
+    QTest::addRow("check_updates as text") << QByteArray(R"({"sessionids": "", "check_updates": "true"})") << invalid;
+    QTest::addRow("check_updates as a number") << QByteArray(R"({"sessionids": "", "check_updates": 1})") << invalid;
     QTest::addRow("download server ftp") << QByteArray(R"({"sessionids": "", "download_server": "ftp://example.org"})")
                                          << invalid;
 }

@@ -1,0 +1,63 @@
+// One whole exam with the real connector and the simulated application: launch, request file, result.
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "connectorprocess.h"
+#include "helixfolder.h"
+
+class TestExamRoad : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wholeExam_data();
+    void wholeExam();
+};
+
+void TestExamRoad::wholeExam_data()
+{
+    QTest::addColumn<QString>("folderName");
+    QTest::addRow("plain application path") << QStringLiteral("Helix");
+    QTest::addRow("application path with blanks") << QStringLiteral("Program Files/Helix Audio");
+}
+
+void TestExamRoad::wholeExam()
+{
+    QFETCH(QString, folderName);
+    QTemporaryDir dir;
+    QVERIFY2(foreignHelixProcesses(dir.path()).isEmpty(), "another Helix.exe runs on this machine");
+    HelixFolder helix(dir.path() + QLatin1Char('/') + folderName);
+    QVERIFY(helix.installSimulator(QJsonObject{{QStringLiteral("delay_ms"), 300}}));
+    ConnectorProcess connector;
+    QVERIFY2(connector.start(), qPrintable(connector.log()));
+    PageClient page;
+    QVERIFY(page.open());
+
+    page.sendJson(startEnvelope(helix.appPath(), examplePatient()));
+    QVERIFY(page.waitForFrames(2, 10000));
+    QCOMPARE(page.codes(), (QList<int>{1008, 1005}));
+    const QJsonObject examined{{QStringLiteral("code"), QStringLiteral("P0042")},
+                               {QStringLiteral("first_name"), QStringLiteral("Sample")},
+                               {QStringLiteral("last_name"), QStringLiteral("Patient")}};
+    QCOMPARE(page.frame(0).value(QLatin1String("args")).toObject(), examined);
+    QVERIFY(connector.log().contains(QLatin1String("Helix not started.")));
+
+    QJsonObject result = page.frame(1).value(QLatin1String("args")).toObject();
+    const QString results = result.take(QLatin1String("results")).toString();
+    QCOMPARE(result, examined);
+    QFile written(helix.lastResultCopy());
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(results, QString::fromUtf8(written.readAll()));
+    QVERIFY(results.contains(QLatin1String("P0042;Sample;Patient;07031985")));
+    QVERIFY(results.contains(QLatin1String("\r\n")));
+    QTRY_VERIFY(!QFile::exists(helix.resultFile()));
+
+    QFile request(helix.requestFile());
+    QVERIFY(request.open(QIODevice::ReadOnly));
+    QCOMPARE(request.readAll(), exampleRequest());
+    helix.killProcesses();
+}
+
+QTEST_GUILESS_MAIN(TestExamRoad)
+#include "tst_examroad.moc"
