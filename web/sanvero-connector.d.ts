@@ -16,12 +16,14 @@ export declare const SocketMessage: Readonly<{
     HELIX_EXAM_STARTED: 1008;
     HELIX_SETUP_STARTED: 1009;
     HELIX_INSTALL_FAILED: 1010;
+    HELIX_START_FAILED: 1011;
     POLYSOMNO_DB_NOT_FOUND: 2000;
     POLYSOMNO_NOT_INSTALLED: 2001;
     POLYSOMNO_DB_OPEN_FAILED: 2007;
     POLYSOMNO_INSERT_FAILED: 2008;
     POLYSOMNO_DB_IN_USE: 2009;
     POLYSOMNO_STARTED: 2010;
+    POLYSOMNO_START_FAILED: 2011;
 }>;
 
 export type SocketMessageName = keyof typeof SocketMessage;
@@ -37,16 +39,28 @@ export type ErrorFrameName =
     | 'HELIX_DOWNLOAD_FAILED'
     | 'HELIX_REQUEST_FILE_FAILED'
     | 'HELIX_INSTALL_FAILED'
+    | 'HELIX_START_FAILED'
     | 'POLYSOMNO_DB_NOT_FOUND'
     | 'POLYSOMNO_NOT_INSTALLED'
     | 'POLYSOMNO_DB_OPEN_FAILED'
     | 'POLYSOMNO_INSERT_FAILED'
-    | 'POLYSOMNO_DB_IN_USE';
+    | 'POLYSOMNO_DB_IN_USE'
+    | 'POLYSOMNO_START_FAILED';
 
 /** One entry of the polysomnography measurement folder: its name and the names of the entries inside it. */
 export interface Measurement {
     name: string;
     dates: string[];
+}
+
+/**
+ * The patient of an audiometry exam, as written into its request file: texts as sent, a whole number as its decimal
+ * text, "" for a name that was neither. "code" is never empty: the connector refuses an exam without one.
+ */
+export interface ExamPatient {
+    code: string;
+    first_name: string;
+    last_name: string;
 }
 
 /** Payload ("args") of each message frame; {} when the frame has no "args". */
@@ -57,13 +71,16 @@ export interface MessagePayloads {
     HELIX_DOWNLOAD_FINISHED: { folder: string };
     /** Sent twice per installation: {percent: 0} or {} when the archive is ready, then {folder} as unpacking starts. */
     HELIX_EXTRACTION_STARTED: { percent?: number; folder?: string };
-    /** The text of the exam's result file. */
-    HELIX_RESULTS: { results: string };
-    /** The exam runs; names as sent in the command ("" when they were not text). */
-    HELIX_EXAM_STARTED: { first_name: string; last_name: string };
+    /**
+     * The text of an exam's result file, with the patient of the exam whose request it answers: after a page reload
+     * or a newer exam in the same folder, that can be an earlier exam than the page's last one.
+     */
+    HELIX_RESULTS: ExamPatient & { results: string };
+    /** The exam runs and its result is awaited. */
+    HELIX_EXAM_STARTED: ExamPatient;
     /** The unpacked installer is being started. */
     HELIX_SETUP_STARTED: { path: string };
-    /** The patient is registered; the polysomnography application is started next. */
+    /** The patient is registered; the polysomnography application is started next (2011 follows if it fails). */
     POLYSOMNO_STARTED: { first_name: string; last_name: string; statistics: Measurement[] };
 }
 
@@ -109,11 +126,14 @@ export type RequiredPatientKey = 'first_name' | 'last_name' | 'birth_date' | 'co
 export declare const REQUIRED_PATIENT_KEYS: readonly RequiredPatientKey[];
 
 /**
- * A patient record. The seven required keys must be present (any value, null included); the audiometry application
- * also takes "city" and "address". Conventional values: birth_date "DD/MM/YYYY", gender 1 for female and 0 for male,
- * height in cm, weight in kg; "code" is the patient's identifier in the care application.
+ * A patient record. The seven required keys must be present (any value, null included, except for "code"); the
+ * audiometry application also takes "city" and "address". "code" is the patient's identifier in the care application:
+ * non-empty text, or a whole number of at most 2^53 either way, which the connector writes as its decimal text (as it
+ * does a whole number in "first_name" or "last_name"). Conventional values: birth_date "DD/MM/YYYY", gender 1 for
+ * female and 0 for male, height in cm, weight in kg.
  */
 export type Patient = { [K in RequiredPatientKey]: unknown } & {
+    code: string | number;
     city?: string;
     address?: string;
     [key: string]: unknown;
@@ -141,7 +161,7 @@ export declare class MalformedFrameError extends Error {
 
 export declare class CommandValidationError extends Error {
     readonly name: 'CommandValidationError';
-    /** The required patient keys that were missing, in order; empty for other faults. */
+    /** The required patient keys that were missing, in order; empty for other faults (an unusable "code" among them). */
     readonly missingKeys: RequiredPatientKey[];
 }
 
@@ -158,7 +178,10 @@ export declare function decodeFrame(text: string): Frame;
  */
 export declare function validateAppPath(appPath: unknown): asserts appPath is string;
 
-/** Throws CommandValidationError unless every required key is present (a value of undefined counts as missing). */
+/**
+ * Throws CommandValidationError unless every required key is present (a value of undefined counts as missing) and
+ * "code" is usable (see Patient).
+ */
 export declare function validatePatient(patient: unknown): asserts patient is Patient;
 
 /** The text of a command envelope, after validation; throws CommandValidationError. */

@@ -20,12 +20,14 @@ export const SocketMessage = Object.freeze({
     HELIX_EXAM_STARTED: 1008,
     HELIX_SETUP_STARTED: 1009,
     HELIX_INSTALL_FAILED: 1010,
+    HELIX_START_FAILED: 1011,
     POLYSOMNO_DB_NOT_FOUND: 2000,
     POLYSOMNO_NOT_INSTALLED: 2001,
     POLYSOMNO_DB_OPEN_FAILED: 2007,
     POLYSOMNO_INSERT_FAILED: 2008,
     POLYSOMNO_DB_IN_USE: 2009,
     POLYSOMNO_STARTED: 2010,
+    POLYSOMNO_START_FAILED: 2011,
 });
 
 const namesByValue = new Map(Object.entries(SocketMessage).map(([name, value]) => [value, name]));
@@ -41,7 +43,7 @@ export const DEFAULT_URL = 'ws://localhost:1024';
 /** The connector closes the connection on any message larger than this many bytes. */
 export const MAX_MESSAGE_BYTES = 1024 * 1024;
 
-/** Keys a patient record must hold for both start commands; only their presence is checked. */
+/** Keys a patient record must hold for both start commands; apart from "code" only their presence is checked. */
 export const REQUIRED_PATIENT_KEYS = Object.freeze([
     'first_name',
     'last_name',
@@ -151,9 +153,37 @@ export function validateAppPath(appPath) {
     }
 }
 
+// The connector writes a whole number up to 2^53 as its decimal text; beyond that a double may already differ from
+// the number the page meant.
+const EXACT_INTEGER_LIMIT = 2 ** 53;
+
+// Whether the connector can use value as a patient code: non-empty text, or a whole number that it writes as its
+// decimal text (12345 as "12345"). Without a code the applications could not tell the patient from any other.
+function isUsableCode(value) {
+    if (typeof value === 'string') {
+        return value !== '';
+    }
+    return Number.isInteger(value) && Math.abs(value) <= EXACT_INTEGER_LIMIT;
+}
+
+function describeValue(value) {
+    if (value === null || typeof value === 'number' || typeof value === 'boolean') {
+        return String(value);
+    }
+    if (typeof value === 'string') {
+        return 'empty text';
+    }
+    if (typeof value === 'object') {
+        return Array.isArray(value) ? 'an array' : 'an object';
+    }
+    return `a ${typeof value}`;
+}
+
 /**
- * Throws CommandValidationError unless patient holds every required key.
- * Presence only, as the connector checks it; a key whose value is undefined is missing, since JSON drops it.
+ * Throws CommandValidationError unless patient holds every required key and a usable "code": non-empty
+ * text, or a whole number of at most 2^53 either way (the connector writes it as its decimal text).
+ * Apart from the code, presence only, as the connector checks it; a key whose value is undefined is missing, since
+ * JSON drops it.
  */
 export function validatePatient(patient) {
     if (!isPlainObject(patient)) {
@@ -167,6 +197,11 @@ export function validatePatient(patient) {
         throw new CommandValidationError(`patient lacks required key${missingKeys.length > 1 ? 's' : ''} ${list}`, {
             missingKeys,
         });
+    }
+    if (!isUsableCode(patient.code)) {
+        throw new CommandValidationError(
+            `patient "code" must be non-empty text or a whole number, got ${describeValue(patient.code)}`,
+        );
     }
 }
 

@@ -81,10 +81,11 @@ class FakeConnector {
         this.received.push(text);
         const { args } = JSON.parse(text);
         const names = () => ({ first_name: args.patient.first_name, last_name: args.patient.last_name });
+        const examPatient = () => ({ code: String(args.patient.code), ...names() });
         const replies = {
             START_AUDIOMETRY: () => [
-                messageFrame(1008, names()),
-                messageFrame(1005, { results: 'Hz;L;R\r\n1000;20;25\r\n' }),
+                messageFrame(1008, examPatient()),
+                messageFrame(1005, { ...examPatient(), results: 'Hz;L;R\r\n1000;20;25\r\n' }),
             ],
             INSTALL_HELIX: () => [
                 messageFrame(1002, { percent: 0 }),
@@ -170,9 +171,11 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
                 '"height":180,"weight":80,"city":"Málaga","address":"Calle Mayor 1"}}}',
         ]);
         assert.deepEqual(await loggedPayloads(page, 'HELIX_EXAM_STARTED'), [
-            { first_name: 'Zoë', last_name: 'Prueba' },
+            { code: 'T-0001', first_name: 'Zoë', last_name: 'Prueba' },
         ]);
         assert.equal(await page.textContent('#results'), 'Hz;L;R\r\n1000;20;25\r\n');
+        assert.equal(await page.textContent('#results-patient'), '(T-0001: Zoë Prueba)');
+        assert.match(await page.textContent(`${frameEntry('HELIX_EXAM_STARTED')} .meaning`), /T-0001: Zoë Prueba/);
         assert.equal(await page.getAttribute(frameEntry('HELIX_RESULTS'), 'data-frame-code'), '1005');
     });
 
@@ -217,9 +220,12 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
 
     await t.test('error frames and unreadable frames are marked', async () => {
         fake.send(errorFrame(2009));
+        fake.send(errorFrame(2011));
         fake.send('{"error": "2009"}');
         const error = await page.waitForSelector('#log li.frame-error[data-frame-name="POLYSOMNO_DB_IN_USE"]');
         assert.equal(await error.getAttribute('data-frame-code'), '2009');
+        const failedStart = await page.waitForSelector('#log li.frame-error[data-frame-name="POLYSOMNO_START_FAILED"]');
+        assert.match(await failedStart.textContent(), /cannot be started/);
         await page.waitForSelector('#log li.client-error >> text=unreadable frame');
     });
 
@@ -329,9 +335,10 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
         await waitForEntries(page, 'HELIX_EXAM_STARTED', 1);
         await waitForEntries(page, 'HELIX_RESULTS', 1, 60000);
         assert.deepEqual(await loggedPayloads(page, 'HELIX_EXAM_STARTED'), [
-            { first_name: 'Zoë', last_name: 'Prueba' },
+            { code: 'T-0001', first_name: 'Zoë', last_name: 'Prueba' },
         ]);
-        const [{ results }] = await loggedPayloads(page, 'HELIX_RESULTS');
+        const [{ code, results }] = await loggedPayloads(page, 'HELIX_RESULTS');
+        assert.equal(code, 'T-0001');
         assert.equal(typeof results, 'string');
         assert.notEqual(results, '');
         assert.equal(await page.textContent('#results'), results);

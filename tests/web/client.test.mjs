@@ -43,6 +43,11 @@ describe('decodeFrame', () => {
             frame: { kind: 'error', code: 1010, name: 'HELIX_INSTALL_FAILED', payload: {}, isError: true },
         },
         {
+            name: 'error frame of a failed start',
+            text: errorFrame(2011),
+            frame: { kind: 'error', code: 2011, name: 'POLYSOMNO_START_FAILED', payload: {}, isError: true },
+        },
+        {
             name: 'message frame with args',
             text: '{\n    "args": {\n        "results": "a;b\\r\\nc"\n    },\n    "message": 1005\n}\n',
             frame: {
@@ -125,7 +130,7 @@ describe('socketMessageName', () => {
         for (const [name, value] of Object.entries(SocketMessage)) {
             assert.equal(socketMessageName(value), name);
         }
-        for (const value of [0, 3, 99, 1011, 2002, 2006, 2011, '1005']) {
+        for (const value of [0, 3, 99, 1012, 2002, 2006, 2012, '1005']) {
             assert.equal(socketMessageName(value), null, `value ${value}`);
         }
     });
@@ -161,12 +166,34 @@ describe('validatePatient', () => {
         );
     });
 
-    it('checks presence only: null, empty and other types pass', () => {
-        const record = Object.fromEntries(
-            REQUIRED_PATIENT_KEYS.map((key, i) => [key, [null, '', 0, [], {}, false, 'x'][i]]),
-        );
+    it('checks presence only apart from "code": null, empty and other types pass', () => {
+        const record = {
+            first_name: null,
+            last_name: '',
+            birth_date: 0,
+            code: 'x',
+            gender: [],
+            height: {},
+            weight: false,
+        };
         assert.doesNotThrow(() => validatePatient(record));
     });
+
+    // The connector's rule: non-empty text, or a whole number it can write exactly as its decimal text.
+    const show = (value) => (typeof value === 'number' ? String(value) : JSON.stringify(value));
+    for (const code of ['P0042', ' ', '0', 12345, 0, -7, 2 ** 53, -(2 ** 53)]) {
+        it(`accepts the code ${show(code)}`, () => assert.doesNotThrow(() => validatePatient({ ...patient(), code })));
+    }
+    for (const code of ['', null, true, false, [], ['P0042'], {}, 12.5, 2 ** 53 + 2, NaN, Infinity]) {
+        it(`refuses the code ${show(code)}`, () =>
+            assert.throws(
+                () => validatePatient({ ...patient(), code }),
+                (error) =>
+                    error instanceof CommandValidationError &&
+                    error.message.startsWith('patient "code" must be') &&
+                    error.missingKeys.length === 0,
+            ));
+    }
 
     it('does not require city and address', () => {
         assert.doesNotThrow(() => validatePatient(patient()));
@@ -210,6 +237,14 @@ describe('encodeCommand', () => {
             text:
                 '{"type":"AUDIOMETRY","appPath":"C:\\\\Helix\\\\","args":{"command":"START_AUDIOMETRY","patient":' +
                 '{"first_name":"Sample","last_name":"Patient","birth_date":"07/03/1985","code":"P0042",' +
+                '"gender":1,"height":170,"weight":65}}}',
+        },
+        {
+            name: 'exam with a code that is a number, sent as it is',
+            args: ['START_AUDIOMETRY', '/h/', { ...patient(), code: 12345 }],
+            text:
+                '{"type":"AUDIOMETRY","appPath":"/h/","args":{"command":"START_AUDIOMETRY","patient":' +
+                '{"first_name":"Sample","last_name":"Patient","birth_date":"07/03/1985","code":12345,' +
                 '"gender":1,"height":170,"weight":65}}}',
         },
         {
@@ -447,6 +482,7 @@ describe('SanveroConnector', () => {
         const record = patient();
         delete record.gender;
         assert.throws(() => client.startAudiometry('C:\\Helix\\', record), /"gender"/);
+        assert.throws(() => client.startPolysomno('C:\\SomnoPanel\\', { ...patient(), code: null }), /"code"/);
         assert.throws(() => client.startPolysomno(42, patient()), CommandValidationError);
         assert.throws(() => client.installHelix(undefined), CommandValidationError);
         assert.deepEqual(lastSocket().sent, []);

@@ -1,4 +1,5 @@
-// Keeps docs/protocol.md and the browser client in step with the connector's SocketMessage enumeration.
+// Keeps docs/protocol.md, the README's table and the browser client in step with the connector's SocketMessage
+// enumeration.
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { describe, it } from 'node:test';
@@ -29,16 +30,14 @@ function parseEnumeration(header) {
 /** The section of a markdown text under a "## " heading, up to the next one. */
 function section(markdown, heading) {
     const start = markdown.indexOf(`\n## ${heading}\n`);
-    assert.notEqual(start, -1, `docs/protocol.md has a section "${heading}"`);
+    assert.notEqual(start, -1, `a section "${heading}"`);
     const end = markdown.indexOf('\n## ', start + 1);
     return markdown.slice(start, end === -1 ? undefined : end);
 }
 
-/** Rows "| value | NAME | error|message | ..." of the numbers table. */
-function parseDocTable(markdown) {
-    const rows = [
-        ...section(markdown, 'Reported numbers').matchAll(/^\|\s*(\d+)\s*\|\s*([A-Z0-9_]+)\s*\|\s*(\w+)\s*\|/gm),
-    ];
+/** Rows "| value | NAME | error|message | ..." of the numbers table in a section; the name may be in backticks. */
+function parseDocTable(markdown, heading) {
+    const rows = [...section(markdown, heading).matchAll(/^\|\s*(\d+)\s*\|\s*`?([A-Z0-9_]+)`?\s*\|\s*(\w+)\s*\|/gm)];
     return rows.map(([, value, name, kind]) => ({ value: Number(value), name, kind }));
 }
 
@@ -47,9 +46,9 @@ function fencedBlocks(markdown, info) {
     return [...markdown.matchAll(new RegExp('^```' + info + '\\n([\\s\\S]*?)^```$', 'gm'))].map((match) => match[1]);
 }
 
-const enumeration = parseEnumeration(read('src/channel/socketmessage.h'));
+const enumeration = parseEnumeration(read('src/protocol/socketmessage.h'));
 const doc = read('docs/protocol.md');
-const table = parseDocTable(doc);
+const table = parseDocTable(doc, 'Reported numbers');
 const declarations = read('web/sanvero-connector.d.ts');
 
 describe('docs/protocol.md', () => {
@@ -104,6 +103,12 @@ describe('docs/protocol.md', () => {
             const { appPath, args } = JSON.parse(text);
             assert.equal(encodeCommand(args.command, appPath, args.patient), text);
         }
+    });
+});
+
+describe('README.md', () => {
+    it('tables the numbers as docs/protocol.md does', () => {
+        assert.deepEqual(parseDocTable(read('README.md'), 'Protocol'), table);
     });
 });
 

@@ -5,6 +5,7 @@ import {
     SocketMessage,
     decodeFrame,
     encodeCommand,
+    type ExamPatient,
     type Frame,
     type Measurement,
     type Patient,
@@ -20,13 +21,20 @@ connector.addEventListener('POLYSOMNO_STARTED', (event) => {
 });
 connector.addEventListener('HELIX_RESULTS', (event) => {
     const text: string = event.payload.results;
+    const patientCode: string = event.payload.code;
     const code: 1005 = event.code;
-    void [text, code];
+    void [text, patientCode, code];
 });
-connector.addEventListener('HELIX_INSTALL_FAILED', (event) => {
-    const isError: true = event.isError;
-    void isError;
+connector.addEventListener('HELIX_EXAM_STARTED', (event) => {
+    const started: ExamPatient = event.payload;
+    void started;
 });
+for (const failure of ['HELIX_INSTALL_FAILED', 'HELIX_START_FAILED', 'POLYSOMNO_START_FAILED'] as const) {
+    connector.addEventListener(failure, (event) => {
+        const isError: true = event.isError;
+        void isError;
+    });
+}
 connector.addEventListener('frame', (event) => {
     const frame: Frame = event.frame;
     if (frame.name === 'HELIX_SETUP_STARTED') {
@@ -53,7 +61,7 @@ const patient: Patient = {
     city: 'Málaga',
 };
 connector.startAudiometry('C:\\Helix\\', patient);
-connector.startPolysomno('C:\\SomnoPanel\\', patient);
+connector.startPolysomno('C:\\SomnoPanel\\', { ...patient, code: 12345 });
 connector.installHelix('C:\\Helix\\');
 const text: string = encodeCommand('INSTALL_HELIX', 'C:\\Helix\\');
 const results: 1005 = SocketMessage.HELIX_RESULTS;
@@ -79,6 +87,8 @@ connector.addEventListener('HELIX_RESULTS', (event) => {
     // @ts-expect-error: the results frame has no "percent"
     void event.payload.percent;
 });
+// @ts-expect-error: the code must be text or a number
+const withoutCode: Patient = { ...patient, code: null };
 // @ts-expect-error: no such state
 const state: typeof connector.state = 'open';
-void [incomplete, state];
+void [incomplete, withoutCode, state];
