@@ -30,11 +30,12 @@ struct Outcome
     QStringList log;
 };
 
-Outcome runCommand(const SomnoInstallation &installation, const QJsonObject &patient)
+Outcome runCommand(const SomnoInstallation &installation, const QJsonObject &patient, bool startable = true)
 {
     Outcome outcome;
     debugLines().clear();
     RecordingLauncher launcher;
+    launcher.result = startable;
     Polysomno bridge(AppFolder(installation.appPath()), PolysomnoSettings{DatabaseBackend::Sqlite, &launcher});
     QObject::connect(&bridge, &Polysomno::sendErrorMessage, [&](SocketMessage code) { outcome.errors.append(code); });
     QObject::connect(&bridge, &Polysomno::sendMessage, [&](SocketMessage code, const QJsonObject &args) {
@@ -94,6 +95,7 @@ private slots:
     void refusedRegistration_data();
     void refusedRegistration();
     void replyThenStart();
+    void applicationThatCannotStart();
     void pageAnswers_data();
     void pageAnswers();
 
@@ -116,21 +118,19 @@ void TestPatientRegistration::registeredRow_data()
                                                   {QStringLiteral("height"), QJsonValue()},
                                                   {QStringLiteral("weight"), QJsonValue()}}
                                    << QVariantMap{{QStringLiteral("PatientID"), 1}};
-    QTest::addRow("empty texts stay texts")
-        << QList<int>() << QJsonObject{{QStringLiteral("code"), QString()}, {QStringLiteral("first_name"), QString()}}
-        << QVariantMap{{QStringLiteral("PatientID"), 1},
-                       {QStringLiteral("IDKrankenhaus"), QStringLiteral("")},
-                       {QStringLiteral("Name"), QStringLiteral("")}};
-    QTest::addRow("code a number") << QList<int>{5} << QJsonObject{{QStringLiteral("code"), 1001}}
-                                   << QVariantMap{{QStringLiteral("PatientID"), 6},
-                                                  {QStringLiteral("IDKrankenhaus"), null}};
-    // A stored row without a code must not match a code that is no text.
-    QTest::addRow("code null beside a row without code")
-        << QList<int>{5} << QJsonObject{{QStringLiteral("code"), QJsonValue()}}
-        << QVariantMap{{QStringLiteral("PatientID"), 6}, {QStringLiteral("IDKrankenhaus"), null}};
-    QTest::addRow("first name a number") << QList<int>() << QJsonObject{{QStringLiteral("first_name"), 7}}
-                                         << QVariantMap{{QStringLiteral("PatientID"), 1},
-                                                        {QStringLiteral("Name"), null}};
+    QTest::addRow("empty text stays text")
+        << QList<int>() << QJsonObject{{QStringLiteral("first_name"), QString()}}
+        << QVariantMap{{QStringLiteral("PatientID"), 1}, {QStringLiteral("Name"), QStringLiteral("")}};
+    // Page back ends that send numeric codes: the code is kept as its text.
+    QTest::addRow("code a whole number") << QList<int>{5} << QJsonObject{{QStringLiteral("code"), 12345}}
+                                         << QVariantMap{{QStringLiteral("PatientID"), 6},
+                                                        {QStringLiteral("IDKrankenhaus"), QStringLiteral("12345")}};
+    QTest::addRow("first name a whole number")
+        << QList<int>() << QJsonObject{{QStringLiteral("first_name"), 7}}
+        << QVariantMap{{QStringLiteral("PatientID"), 1}, {QStringLiteral("Name"), QStringLiteral("7")}};
+    QTest::addRow("first name a fraction")
+        << QList<int>() << QJsonObject{{QStringLiteral("first_name"), 7.5}}
+        << QVariantMap{{QStringLiteral("PatientID"), 1}, {QStringLiteral("Name"), null}};
     QTest::addRow("last name an array")
         << QList<int>() << QJsonObject{{QStringLiteral("last_name"), QJsonArray{QStringLiteral("Anna")}}}
         << QVariantMap{{QStringLiteral("PatientID"), 1}, {QStringLiteral("Vorname"), null}};
@@ -186,22 +186,25 @@ void TestPatientRegistration::registeredRow()
 
 void TestPatientRegistration::storedCodeIsLeftAlone_data()
 {
-    QTest::addColumn<QString>("code");
-    QTest::addRow("stored code") << QStringLiteral("PSG-7");
-    QTest::addRow("stored empty code") << QStringLiteral("");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QJsonValue>("code");
+    QTest::addRow("stored code") << QStringLiteral("PSG-7") << QJsonValue(QStringLiteral("PSG-7"));
+    QTest::addRow("numeric code sent as a number") << QStringLiteral("12345") << QJsonValue(12345);
 }
 
 void TestPatientRegistration::storedCodeIsLeftAlone()
 {
-    QFETCH(QString, code);
+    QFETCH(QString, stored);
+    QFETCH(QJsonValue, code);
     SomnoInstallation installation;
     QVERIFY(installation.addComplete());
-    QVERIFY(installation.addPatient(3, code, QStringLiteral("Meier"), QStringLiteral("Eva")));
+    QVERIFY(installation.addPatient(3, stored, QStringLiteral("Meier"), QStringLiteral("Eva")));
     QVERIFY(installation.addPatient(8, QStringLiteral("PSG-8")));
     const QList<QVariantMap> before = installation.patients();
 
     // Other names under a stored code: nothing is inserted and nothing updated, the reply has the names sent.
-    QJsonObject patient = completePatient(code);
+    QJsonObject patient = completePatient();
+    patient.insert(QStringLiteral("code"), code);
     patient.insert(QStringLiteral("first_name"), QStringLiteral("Meier-Lang"));
     const Outcome outcome = runCommand(installation, patient);
     QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
@@ -278,6 +281,18 @@ void TestPatientRegistration::replyThenStart()
     QCOMPARE(outcome.starts.constFirst().workingDirectory, QString());
 }
 
+// The patient stays registered; the page learns that the application did not open.
+void TestPatientRegistration::applicationThatCannotStart()
+{
+    SomnoInstallation installation;
+    QVERIFY(installation.addComplete());
+    const Outcome outcome = runCommand(installation, completePatient(), false);
+    QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
+    QCOMPARE(outcome.errors, QList<int>{POLYSOMNO_START_FAILED});
+    QCOMPARE(outcome.finished, 1);
+    QCOMPARE(installation.patients().size(), 1);
+}
+
 void TestPatientRegistration::pageAnswers_data()
 {
     // e: executable, d: database, l: its lock file; s: the application path sent without its trailing separator
@@ -304,6 +319,16 @@ void TestPatientRegistration::pageAnswers_data()
     QTest::addRow("patient a text") << complete << start(QStringLiteral("text")) << 2;
     QTest::addRow("weight absent") << complete << start(without(patient, QStringLiteral("weight"))) << 100;
     QTest::addRow("first name absent") << complete << start(without(patient, QStringLiteral("first_name"))) << 100;
+    // Without a usable code every registration would add another row: nothing is inserted.
+    const auto withCode = [&](const QJsonValue &code) {
+        QJsonObject changed = patient;
+        changed.insert(QStringLiteral("code"), code);
+        return start(changed);
+    };
+    QTest::addRow("code null") << complete << withCode(QJsonValue()) << 100;
+    QTest::addRow("code empty") << complete << withCode(QString()) << 100;
+    QTest::addRow("code a fraction") << complete << withCode(1.5) << 100;
+    QTest::addRow("code an array") << complete << withCode(QJsonArray{1}) << 100;
     QTest::addRow("command in lower case") << complete << commandArgs(QStringLiteral("start_polysomno"), patient) << 0;
     QTest::addRow("command null") << complete << commandArgs(QJsonValue(), patient) << 0;
     QTest::addRow("command a number") << complete << commandArgs(7, patient) << 0;

@@ -267,7 +267,6 @@ void TestUpdatePrompt::checkOffUnlessConfigured_data()
 
     QTest::addRow("key absent") << QJsonValue(QJsonValue::Undefined);
     QTest::addRow("false") << QJsonValue(false);
-    QTest::addRow("text \"true\"") << QJsonValue(QStringLiteral("true"));
 }
 
 void TestUpdatePrompt::checkOffUnlessConfigured()
