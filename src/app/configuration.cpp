@@ -113,6 +113,19 @@ ConfigurationResult parseConfiguration(const QByteArray &bytes)
     if (!originsOk)
         return invalid();
 
+    const QJsonValue unknown = object.value(QLatin1String("unknown_origins"));
+    if (unknown.isUndefined())
+        configuration.unknownOrigins =
+            configuration.allowedOrigins ? OriginPolicy::Unknown::Refuse : OriginPolicy::Unknown::Ask;
+    else if (unknown == QJsonValue(QStringLiteral("ask")))
+        configuration.unknownOrigins = OriginPolicy::Unknown::Ask;
+    else if (unknown == QJsonValue(QStringLiteral("refuse")))
+        configuration.unknownOrigins = OriginPolicy::Unknown::Refuse;
+    else if (unknown == QJsonValue(QStringLiteral("allow")))
+        configuration.unknownOrigins = OriginPolicy::Unknown::Allow;
+    else
+        return invalid();
+
     return {ConfigurationOutcome::Accepted, configuration};
 }
 

@@ -10,6 +10,7 @@
 
 #include <optional>
 
+#include "channel/originpolicy.h"
 #include "platform/databasebackend.h"
 
 /// The vendor download server used when the configuration names none.
@@ -25,6 +26,8 @@ struct ConnectorConfiguration
     DatabaseBackend database = defaultDatabaseBackend(); // "polysomno_database": "odbc" or "sqlite"
     QList<QHostAddress> listenAddresses;                 // "listen_address": "any" or one address; loopback by default
     std::optional<QStringList> allowedOrigins;           // "allowed_origins": exact origins allowed to connect
+    /// "unknown_origins": "ask", "refuse" or "allow"; "ask" without "allowed_origins", "refuse" with it.
+    OriginPolicy::Unknown unknownOrigins = OriginPolicy::Unknown::Ask;
 };
 
 enum class ConfigurationOutcome

@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSpinBox>
@@ -10,6 +11,7 @@
 
 #include "app/commandrouter.h"
 #include "app/mainwindowform.h"
+#include "app/originprompt.h"
 #include "app/processexit.h"
 #include "app/updateprompt.h"
 #include "channel/operatorchannel.h"
@@ -71,7 +73,12 @@ void MainWindow::startServer()
     polysomno.launcher = &launcher;
     router = new CommandRouter(channel, audiometry, polysomno, this);
     connect(channel, &OperatorChannel::textMessageReceived, router, &CommandRouter::processTextMessage);
-    showServerStatus(channel->startServer(config.listenAddresses, OperatorChannel::defaultPort, config.allowedOrigins));
+    auto *prompt = new OriginPrompt(channel, this);
+    connect(channel, &OperatorChannel::originDecisionNeeded, prompt, &OriginPrompt::ask);
+    if (config.unknownOrigins == OriginPolicy::Unknown::Allow)
+        qDebug() << "unknown_origins is \"allow\": pages from every origin may control the connector.";
+    const OriginPolicy policy(config.allowedOrigins, config.unknownOrigins, originDecisionsFile());
+    showServerStatus(channel->startServer(config.listenAddresses, OperatorChannel::defaultPort, policy));
 }
 
 void MainWindow::showServerStatus(bool listening)
@@ -84,4 +91,9 @@ void MainWindow::showServerStatus(bool listening)
     else
         ui->lSocketStatus->setText(QStringLiteral("<span style='color: red;'>Escucha del puerto <b>") + port +
                                    QStringLiteral("</b> por parte del servidor imposible</span>"));
+}
+
+QString MainWindow::originDecisionsFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/origin-decisions.json");
 }

@@ -28,6 +28,8 @@ public:
     ~MainWindow() override;
 
     const ConnectorConfiguration &configuration() const { return config; }
+    /// Where the operator's decisions about page origins are kept, in the operator's own data folder.
+    static QString originDecisionsFile();
 
 private:
     void refuseToStart(ConfigurationOutcome outcome);

@@ -127,6 +127,8 @@ void HelixAudiometry::startHelix(const Patient &patient)
         if (!settings.launcher->startDetached(QFileInfo(helixExe()).absoluteFilePath(), QStringList(), QString())) {
             // No result can come from an application that does not run: the page must not wait for one.
             qDebug() << "Helix could not be started:" << helixExe();
+            // Nobody waits for an answer to this request: an application started later must not find it.
+            QFile::remove(requestFilePath());
             emit sendErrorMessage(HELIX_START_FAILED);
             emit finished();
             return;
@@ -141,10 +143,14 @@ void HelixAudiometry::startHelix(const Patient &patient)
     exam->start();
 }
 
+QString HelixAudiometry::requestFilePath() const
+{
+    return QDir(exchangeFolder()).absolutePath() + AppFolder::nativeName(QStringLiteral("\\hedeprax.gdt"));
+}
+
 std::optional<QDateTime> HelixAudiometry::writeRequestFile(const Patient &patient)
 {
-    const QString path =
-        QDir(exchangeFolder()).absolutePath() + AppFolder::nativeName(QStringLiteral("\\hedeprax.gdt"));
+    const QString path = requestFilePath();
     if (QFile::exists(path))
         QFile::remove(path);
 

@@ -49,6 +49,7 @@ public slots:
 
 private:
     void installHelix();
+    QString requestFilePath() const;
     /// The request file's modification time once written; none when it cannot be written.
     std::optional<QDateTime> writeRequestFile(const Patient &patient);
     bool helixIsRunning() const;

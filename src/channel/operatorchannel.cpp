@@ -8,16 +8,15 @@
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
+#include <algorithm>
+
 #include "protocol/frames.h"
 
 OperatorChannel::OperatorChannel(QObject *parent) : QObject(parent) {}
 
-bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, quint16 port,
-                                  const std::optional<QStringList> &origins)
+bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, quint16 port, const OriginPolicy &originPolicy)
 {
-    allowedOrigins = origins;
-    if (!allowedOrigins)
-        qDebug() << "No allowed_origins configured: pages from every origin are accepted.";
+    policy = originPolicy;
 
     server = new QWebSocketServer(QString(), QWebSocketServer::NonSecureMode, this);
     connect(server, &QWebSocketServer::newConnection, this, &OperatorChannel::newConnection);
@@ -48,9 +47,11 @@ bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, quint16 
 
 void OperatorChannel::checkOrigin(QWebSocketCorsAuthenticator *authenticator)
 {
-    // Exact comparison: scheme, host and port must all match an entry.
-    if (allowedOrigins)
-        authenticator->setAllowed(allowedOrigins->contains(authenticator->origin()));
+    // A page that waits for the operator completes its handshake; it is held in newConnection.
+    const bool refused = policy.verdict(authenticator->origin()) == OriginPolicy::Verdict::Refuse;
+    if (refused)
+        qDebug() << "Handshake refused for the page origin" << authenticator->origin();
+    authenticator->setAllowed(!refused);
 }
 
 void OperatorChannel::newConnection()
@@ -59,19 +60,82 @@ void OperatorChannel::newConnection()
     QWebSocket *socket = server->nextPendingConnection();
     if (!socket)
         return;
+    socket->setMaxAllowedIncomingMessageSize(maxIncomingSize);
+    socket->setMaxAllowedIncomingFrameSize(maxIncomingSize);
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, socket](const QString &message) { messageFrom(socket, message); });
+    connect(socket, &QWebSocket::disconnected, this, &OperatorChannel::socketDisconnected);
 
+    // An unknown page must not push the clinic's page off before the operator lets it in.
+    if (policy.verdict(socket->origin()) == OriginPolicy::Verdict::Ask)
+        hold(socket);
+    else
+        admit(socket);
+}
+
+void OperatorChannel::admit(QWebSocket *socket)
+{
     for (int i = 0; i < clients.size(); ++i) {
         clients.at(i)->close(QWebSocketProtocol::CloseCodeNormal, QString());
         qDebug() << "Close an old socket connection.";
     }
     clients.clear();
     clients.append(socket);
-
-    socket->setMaxAllowedIncomingMessageSize(maxIncomingSize);
-    socket->setMaxAllowedIncomingFrameSize(maxIncomingSize);
-    connect(socket, &QWebSocket::textMessageReceived, this, &OperatorChannel::textMessageReceived);
-    connect(socket, &QWebSocket::disconnected, this, &OperatorChannel::socketDisconnected);
     emit pageConnected();
+}
+
+void OperatorChannel::hold(QWebSocket *socket)
+{
+    const QString origin = socket->origin();
+    qDebug() << "Page origin waits for the operator's decision:" << origin;
+    held[origin].append(HeldPage{socket, {}});
+    // One question per origin, however often its page reconnects meanwhile.
+    if (!asking.contains(origin)) {
+        asking.insert(origin);
+        emit originDecisionNeeded(origin);
+    }
+}
+
+OperatorChannel::HeldPage *OperatorChannel::heldPage(QWebSocket *socket)
+{
+    const auto pages = held.find(socket->origin());
+    if (pages == held.end())
+        return nullptr;
+    for (HeldPage &page : *pages) {
+        if (page.socket == socket)
+            return &page;
+    }
+    return nullptr;
+}
+
+void OperatorChannel::messageFrom(QWebSocket *socket, const QString &message)
+{
+    HeldPage *page = heldPage(socket);
+    if (!page) {
+        emit textMessageReceived(message);
+        return;
+    }
+    if (page->messages.size() < maxHeldMessages)
+        page->messages.append(message);
+    else
+        qDebug() << "Message of a waiting page dropped: too many held";
+}
+
+void OperatorChannel::decideOrigin(const QString &origin, bool allow)
+{
+    asking.remove(origin);
+    policy.decide(origin, allow);
+    qDebug() << (allow ? "Page origin allowed:" : "Page origin blocked:") << origin;
+    const QList<HeldPage> pages = held.take(origin);
+    for (const HeldPage &page : pages) {
+        if (!allow) {
+            page.socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QString());
+            continue;
+        }
+        admit(page.socket);
+        for (const QString &message : page.messages)
+            emit textMessageReceived(message);
+    }
 }
 
 void OperatorChannel::socketDisconnected()
@@ -81,6 +145,12 @@ void OperatorChannel::socketDisconnected()
     if (!socket)
         return;
     clients.removeAll(socket);
+    const auto pages = held.find(socket->origin());
+    if (pages != held.end()) {
+        pages->erase(std::remove_if(pages->begin(), pages->end(),
+                                    [socket](const HeldPage &page) { return page.socket == socket; }),
+                     pages->end());
+    }
     socket->deleteLater();
 }
 

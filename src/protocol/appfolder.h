@@ -3,20 +3,20 @@
 
 #include <QString>
 
-/// The application folder is used as a plain prefix: the fixed names are appended to it directly, so
-/// the page sends it with a trailing separator. The fixed names are written in Windows form
+/// The application folder is used as a prefix: the fixed names are appended to it directly; a folder sent
+/// without its trailing separator gets one. The fixed names are written in Windows form
 /// ("bin\\SomnoPanel.exe"); elsewhere every backslash in them stands for "/".
 class AppFolder
 {
 public:
     AppFolder() = default;
-    explicit AppFolder(const QString &path) : folder(path) {}
+    explicit AppFolder(const QString &path);
 
-    /// The folder exactly as the page sent it.
+    /// The folder as the page sent it, with its trailing separator.
     const QString &path() const { return folder; }
 
-    /// Whether the connector may write into and start programs from this folder: a network location
-    /// ("\\host\share", "//host/share", or the two mixed) is refused.
+    /// Whether the connector may write into and start programs from this folder: only an absolute path on
+    /// a local drive ("C:\\..." or "C:/..." on Windows, "/..." elsewhere) without a ".." segment.
     bool isAcceptable() const;
 
     /// The folder followed directly by a fixed relative name given in Windows form.

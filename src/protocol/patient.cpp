@@ -39,10 +39,10 @@ QString Patient::textOrNumber(const QJsonValue &value)
 {
     if (!value.isDouble())
         return text(value);
-    // Only numbers a double holds exactly: a larger one may already differ from what the page meant.
+    // Only numbers below 2^53: from there on a double may already hold a neighbour of what the page sent.
     constexpr double exactLimit = 9007199254740992.0; // 2^53
     const double number = value.toDouble();
-    if (std::trunc(number) != number || std::fabs(number) > exactLimit)
+    if (std::trunc(number) != number || std::fabs(number) >= exactLimit)
         return QString();
     return QString::number(static_cast<qint64>(number));
 }

@@ -17,7 +17,10 @@ InProcessConnector::InProcessConnector(const Options &options)
     polysomno.launcher = &launcher;
     router = new CommandRouter(&channel, audiometry, polysomno, &channel);
     QObject::connect(&channel, &OperatorChannel::textMessageReceived, router, &CommandRouter::processTextMessage);
-    listening = channel.startServer({QHostAddress(QHostAddress::LocalHost)}, 0, options.allowedOrigins);
+    const OriginPolicy::Unknown unknown = options.unknownOrigins.value_or(
+        options.allowedOrigins ? OriginPolicy::Unknown::Refuse : OriginPolicy::Unknown::Ask);
+    listening = channel.startServer({QHostAddress(QHostAddress::LocalHost)}, 0,
+                                    OriginPolicy(options.allowedOrigins, unknown, options.decisionsFile));
 }
 
 QUrl InProcessConnector::url() const

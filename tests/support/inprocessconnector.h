@@ -77,6 +77,9 @@ public:
         QUrl downloadServer = QUrl(QStringLiteral("https://download.invalid"));
         DatabaseBackend database = DatabaseBackend::Sqlite;
         std::optional<QStringList> allowedOrigins;
+        /// As the configuration decides it when not given: "ask" without a list, "refuse" with one.
+        std::optional<OriginPolicy::Unknown> unknownOrigins;
+        QString decisionsFile; // empty: decisions kept in memory
     };
 
     InProcessConnector() : InProcessConnector(Options()) {}
