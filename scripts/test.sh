@@ -56,9 +56,7 @@ step "Qt 6 build"
 rm -rf build-ci-qt6
 scripts/build.sh build-ci-qt6 -DCONNECTOR_QT6=ON -DCONNECTOR_BENCH=OFF
 step "Qt 6 tests"
-# With Qt 6.4 a freshly started connector now and then drops the first page connection of the
-# installation tests (not seen with Qt 5, the product's line); such a test program gets one more run.
-run_ctest build-ci-qt6 --repeat until-pass:2
+run_ctest build-ci-qt6
 
 step "Address and undefined-behaviour sanitizer build"
 rm -rf build-ci-asan

@@ -50,6 +50,7 @@ private slots:
     void everyOriginWithoutAllowlist();
     void loopbackOnlyByDefault();
     void portTakenKeepsRunning();
+    void startWaitsForAFreePort();
 
 private:
     ConnectorProcess *connector = nullptr;
@@ -289,6 +290,17 @@ void TestChannel::portTakenKeepsRunning()
     QVERIFY(taken.waitForLog(QStringLiteral("Cannot listen on")));
     QVERIFY(taken.log().contains(QStringLiteral("address is already in use"), Qt::CaseInsensitive));
     QVERIFY(taken.isRunning());
+}
+
+void TestChannel::startWaitsForAFreePort()
+{
+    // A listener left behind by an ended connector (its detached program, not yet running) must not pass
+    // for the next connector.
+    QTcpServer leftover;
+    QVERIFY(leftover.listen(QHostAddress::LocalHost, 1024));
+    QVERIFY(!ConnectorProcess::waitForPortFree(300));
+    leftover.close();
+    QVERIFY(ConnectorProcess::waitForPortFree(300));
 }
 
 QTEST_GUILESS_MAIN(TestChannel)

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QNetworkRequest>
 #include <QTcpSocket>
@@ -51,6 +52,10 @@ bool ConnectorProcess::start(const QJsonObject &configuration, const QProcessEnv
         return false;
     file.write(QJsonDocument(configuration).toJson());
     file.close();
+    // The probe below cannot tell whose listener answers: one still held for an ended connector would pass
+    // for this one, and the page would then meet that listener or, once it is gone, none yet.
+    if (!waitForPortFree())
+        return false;
     startRaw({configPath()}, environment);
     return waitForListening();
 }
@@ -78,6 +83,22 @@ bool ConnectorProcess::waitForListening(int timeoutMs) const
             QTcpSocket probe;
             probe.connectToHost(QStringLiteral("127.0.0.1"), 1024);
             return probe.waitForConnected(200);
+        },
+        timeoutMs);
+}
+
+bool ConnectorProcess::waitForPortFree(int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [] {
+            for (const QHostAddress &address :
+                 {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+                QTcpSocket probe;
+                probe.connectToHost(address, 1024);
+                if (probe.waitForConnected(200))
+                    return false;
+            }
+            return true;
         },
         timeoutMs);
 }

@@ -22,13 +22,17 @@ public:
     static QString sourceDir();
     static QString buildDir();
 
-    /// Writes the configuration, starts the connector and waits until port 1024 accepts connections.
+    /// Writes the configuration, waits until port 1024 is free, starts the connector and waits until port 1024
+    /// accepts connections.
     bool start(const QJsonObject &configuration = defaultConfiguration(),
                const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     /// Starts the connector with exactly these arguments and does not wait for the port.
     void startRaw(const QStringList &arguments,
                   const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     bool waitForListening(int timeoutMs = 10000) const;
+    /// Waits until nothing listens on port 1024. A connector that has ended can leave its port listening for
+    /// a moment: a program it was starting (detached) is a copy of it, holding its sockets, until it runs.
+    static bool waitForPortFree(int timeoutMs = 10000);
     bool isRunning() const { return process.state() == QProcess::Running; }
     /// Ends the connector and returns whether it exited on its own within the time.
     bool stop();
