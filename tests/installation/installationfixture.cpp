@@ -1,5 +1,5 @@
 // What the installation tests and benchmarks build at run time: archives made with the real 7-Zip, the
-// stand-in installer, a certificate authority, and the environment the connector runs in.
+// stand-in installer, a server certificate, the environment the connector runs in, and the page's frames.
 #include "installationfixture.h"
 
 #include <QDir>
@@ -30,10 +30,10 @@ bool run(const QString &program, const QStringList &arguments, const QString &fo
     return true;
 }
 
-bool writeFile(const QString &path, const QByteArray &content)
+// A download's progress step: a 1002 after the one that opens every installation.
+bool isStep(const QList<QJsonObject> &frames, int index)
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    return index > 0 && frames.at(index).value(QLatin1String("message")).toInt() == 1002;
 }
 
 } // namespace
@@ -58,9 +58,9 @@ QString installerRecord(const QString &home)
     return home + QStringLiteral("/helix-setup-ran.txt");
 }
 
-ArchiveEntry installerEntry(bool executable)
+ArchiveEntry installerEntry()
 {
-    return {QStringLiteral("HelixSetup.exe"), standInInstaller(), executable, 0};
+    return {QStringLiteral("HelixSetup.exe"), standInInstaller(), true, 0};
 }
 
 bool makeArchive(const QString &zipPath, const QList<ArchiveEntry> &archiveEntries, QString *error,
@@ -100,47 +100,21 @@ bool makeArchive(const QString &zipPath, const QList<ArchiveEntry> &archiveEntri
 
 bool makeTls(const QString &folder, TestTls *tls, QString *error)
 {
-    const QString openssl = QStringLiteral("openssl");
-    const QStringList ecKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    if (!writeFile(folder + QStringLiteral("/server.ext"),
-                   "subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n"))
-        return false;
-    if (!run(openssl,
-             QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey +
-                 QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
-                             QStringLiteral("ca.pem"), QStringLiteral("-days"), QStringLiteral("2"),
-                             QStringLiteral("-subj"), QStringLiteral("/CN=Installation Test Authority")},
+    if (!run(QStringLiteral("openssl"),
+             {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+              QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+              QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
+              QStringLiteral("server.pem"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+              QStringLiteral("/CN=Installation Test Server"), QStringLiteral("-addext"),
+              QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost")},
              folder, error))
         return false;
-    if (!run(openssl,
-             QStringList{QStringLiteral("req")} + ecKey +
-                 QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                             QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")},
-             folder, error))
-        return false;
-    if (!run(openssl,
-             {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("server.csr"),
-              QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
-              QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), QStringLiteral("server.pem"),
-              QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("server.ext")},
-             folder, error))
-        return false;
-
-    tls->authorityFolder = folder + QStringLiteral("/authority");
-    QDir().mkpath(tls->authorityFolder);
-    if (!QFile::copy(folder + QStringLiteral("/ca.pem"), tls->authorityFolder + QStringLiteral("/ca.pem")) ||
-        !run(openssl, {QStringLiteral("rehash"), tls->authorityFolder}, folder, error))
-        return false;
-
     QFile certificate(folder + QStringLiteral("/server.pem"));
     QFile key(folder + QStringLiteral("/server.key"));
-    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the server certificate");
-        return false;
+    if (certificate.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly)) {
+        tls->certificate = QSslCertificate(&certificate, QSsl::Pem);
+        tls->key = QSslKey(&key, QSsl::Ec, QSsl::Pem);
     }
-    tls->certificate = QSslCertificate(&certificate, QSsl::Pem);
-    tls->key = QSslKey(&key, QSsl::Ec, QSsl::Pem);
     if (tls->certificate.isNull() || tls->key.isNull()) {
         *error = QStringLiteral("the server certificate or key does not load");
         return false;
@@ -157,30 +131,49 @@ QProcessEnvironment connectorEnvironment(const QString &home)
     return environment;
 }
 
-qint64 findChildProcess(qint64 parentPid, const QString &name)
-{
-    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &pid : processes) {
-        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (name) state ppid ...": the name may hold blanks, so read around its parentheses.
-        const QByteArray line = stat.readAll();
-        const int open = line.indexOf('(');
-        const int close = line.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-        if (QString::fromLocal8Bit(line.mid(open + 1, close - open - 1)) == name &&
-            rest.value(1).toLongLong() == parentPid)
-            return pid.toLongLong();
-    }
-    return 0;
-}
-
 QStringList entries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QJsonObject installCommand()
+{
+    return QJsonObject{
+        {QStringLiteral("type"), QStringLiteral("AUDIOMETRY")},
+        {QStringLiteral("appPath"), QStringLiteral("C:\\Helix\\")},
+        {QStringLiteral("args"), QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}}}};
+}
+
+QJsonObject messageFrame(int code, const QJsonObject &args)
+{
+    QJsonObject frame{{QStringLiteral("message"), code}};
+    if (!args.isEmpty())
+        frame.insert(QStringLiteral("args"), args);
+    return frame;
+}
+
+QJsonObject errorFrame(int code)
+{
+    return QJsonObject{{QStringLiteral("error"), code}};
+}
+
+QList<QJsonObject> withoutSteps(const QList<QJsonObject> &frames)
+{
+    QList<QJsonObject> result;
+    for (int i = 0; i < frames.size(); ++i)
+        if (!isStep(frames, i))
+            result.append(frames.at(i));
+    return result;
+}
+
+QList<int> steps(const QList<QJsonObject> &frames)
+{
+    QList<int> result;
+    for (int i = 0; i < frames.size(); ++i)
+        if (isStep(frames, i))
+            result.append(
+                frames.at(i).value(QLatin1String("args")).toObject().value(QLatin1String("percent")).toInt(-1));
+    return result;
 }
 
 } // namespace InstallationFixture

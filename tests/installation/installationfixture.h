@@ -1,8 +1,9 @@
 // What the installation tests and benchmarks build at run time: archives made with the real 7-Zip, the
-// stand-in installer, a certificate authority, and the environment the connector runs in.
+// stand-in installer, a server certificate, the environment the connector runs in, and the page's frames.
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QProcessEnvironment>
 #include <QSslCertificate>
@@ -19,10 +20,10 @@ struct ArchiveEntry
     qint64 sparseSize = 0; // a file of this many zero bytes, made without writing them
 };
 
-/// A certificate authority and a server certificate for 127.0.0.1 and localhost, made with openssl.
+/// A self-signed server certificate for 127.0.0.1 and localhost, made with openssl: a client that trusts it as
+/// an authority accepts the server.
 struct TestTls
 {
-    QString authorityFolder; // holds only the authority, hashed, in the layout of /etc/ssl/certs
     QSslCertificate certificate;
     QSslKey key;
 };
@@ -38,23 +39,30 @@ QByteArray standInInstaller();
 /// Where the stand-in writes its record for a connector run with this home folder.
 QString installerRecord(const QString &home);
 /// The archive entry of the stand-in, as "HelixSetup.exe" at the archive's root.
-ArchiveEntry installerEntry(bool executable = true);
+ArchiveEntry installerEntry();
 
 /// Builds a zip archive with the real 7-Zip, with further 7-Zip options if given ("-pSECRET" encrypts it);
 /// an existing file at zipPath is replaced.
 bool makeArchive(const QString &zipPath, const QList<ArchiveEntry> &entries, QString *error,
                  const QStringList &options = {});
 
-/// Makes an authority and a server certificate in folder with the real openssl.
+/// Makes the server certificate and its key in folder with the real openssl.
 bool makeTls(const QString &folder, TestTls *tls, QString *error);
 
 /// The connector's environment with home as HOME: its desktop is home + "/Desktop".
 QProcessEnvironment connectorEnvironment(const QString &home);
 
-/// The process id of a child of parentPid whose program is named name, or 0.
-qint64 findChildProcess(qint64 parentPid, const QString &name);
-
 /// The names in folder, hidden ones included, sorted.
 QStringList entries(const QString &folder);
+
+/// The page's "INSTALL_HELIX" for an application folder it does not matter for.
+QJsonObject installCommand();
+/// A frame as the page receives it; no "args" for an empty payload.
+QJsonObject messageFrame(int code, const QJsonObject &args = {});
+QJsonObject errorFrame(int code);
+/// The frames without the download's progress steps: every 1002 after the first frame.
+QList<QJsonObject> withoutSteps(const QList<QJsonObject> &frames);
+/// The percentages of those steps.
+QList<int> steps(const QList<QJsonObject> &frames);
 
 } // namespace InstallationFixture

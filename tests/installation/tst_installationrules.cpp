@@ -1,9 +1,11 @@
-// The rules of an installation that need no connector: the download address and where 7-Zip is looked for.
+// The rules of an installation that need no connector: the download address, where 7-Zip is looked for, and
+// that an installer which cannot run is reported as not started.
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "audiometry/helixinstallation.h"
+#include "platform/programlauncher.h"
 #include "platform/unpacker.h"
 
 class TestInstallationRules : public QObject
@@ -15,6 +17,7 @@ private slots:
     void downloadUrl();
     void unpackerLocation_data();
     void unpackerLocation();
+    void failedStartIsReported();
 };
 
 void TestInstallationRules::downloadUrl_data()
@@ -99,6 +102,19 @@ void TestInstallationRules::unpackerLocation()
     else
         QCOMPARE(program, bin + QLatin1Char('/') + expected.mid(5));
 #endif
+}
+
+void TestInstallationRules::failedStartIsReported()
+{
+    // The installation answers 1010 on this report: an installer that is no program, or is gone.
+    QTemporaryDir dir;
+    const QString notProgram = dir.filePath(QStringLiteral("HelixSetup.exe"));
+    QFile file(notProgram);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a program") > 0);
+    file.close();
+    ProgramLauncher launcher;
+    QVERIFY(!launcher.startDetached(notProgram, {}, dir.path()));
+    QVERIFY(!launcher.startDetached(dir.filePath(QStringLiteral("missing.exe")), {}, dir.path()));
 }
 
 QTEST_GUILESS_MAIN(TestInstallationRules)
