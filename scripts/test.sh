@@ -48,7 +48,8 @@ step "Demo page in a real browser"
 npm ci --prefix tests/browser --no-audit --no-fund --silent
 demo_dir=$(mktemp -d)
 scripts/setup-demo.sh build-ci-qt5 "$demo_dir"
-CONNECTOR_BIN="$root/build-ci-qt5/src/sanvero-connector" DEMO_DIR="$demo_dir" \
+# The demo configuration lets in the demo page's own origin, http://127.0.0.1:8080.
+CONNECTOR_BIN="$root/build-ci-qt5/src/sanvero-connector" DEMO_DIR="$demo_dir" DEMO_HTTP_PORT=8080 \
     timeout 600 scripts/in-test-network.sh node --test tests/browser/
 rm -rf "$demo_dir"
 

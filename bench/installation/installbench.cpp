@@ -247,7 +247,7 @@ int measureInstallation(RawPage &page, qint64 pid, Stretch *download, Stretch *u
     };
 
     download->startedMs = clock.elapsed();
-    page.send(R"({"type": "AUDIOMETRY", "appPath": "C:\\Helix\\", "args": {"command": "INSTALL_HELIX"}})");
+    page.send(R"({"type": "AUDIOMETRY", "appPath": "/opt/helix/", "args": {"command": "INSTALL_HELIX"}})");
     pinger.start();
     // A plain event loop: QTest's waiting sleeps between rounds, which would add to every round trip.
     QTimer::singleShot(installTimeoutMs, &loop, &QEventLoop::quit);

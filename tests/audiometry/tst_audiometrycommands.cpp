@@ -92,6 +92,7 @@ private slots:
     void missingExchangeFolderIsCreated();
     void numericCodeIsWrittenAsText();
     void applicationThatCannotStart();
+    void refusedFolderCreatesNothing();
 
 private:
     QString prepare(Folder kind);
@@ -268,6 +269,22 @@ void TestAudiometryCommands::applicationThatCannotStart()
     // No exam is left waiting for a result.
     QTRY_VERIFY(connector->router->findChildren<HelixExam *>().isEmpty());
     QCOMPARE(connector->router->findChildren<HelixAudiometry *>().size(), 0);
+}
+
+// A page must not make the connector write or start anything outside an absolute local folder.
+void TestAudiometryCommands::refusedFolderCreatesNothing()
+{
+    const QString appPath = prepare(Folder::NoExchange);
+    const QString current = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir->path()));
+    page->sendJson(audiometry(QStringLiteral("Helix/"), start(examplePatient())));
+    const bool answered = page->waitForFrames(1);
+    QDir::setCurrent(current);
+    QVERIFY(answered);
+    QCOMPARE(page->frame(0), error(2));
+    QVERIFY(!QFileInfo::exists(HelixFolder(dir->path() + QStringLiteral("/Helix")).exchange()));
+    QVERIFY(connector->launcher.starts.isEmpty());
+    Q_UNUSED(appPath)
 }
 
 QTEST_GUILESS_MAIN(TestAudiometryCommands)

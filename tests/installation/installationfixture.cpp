@@ -140,7 +140,7 @@ QJsonObject installCommand()
 {
     return QJsonObject{
         {QStringLiteral("type"), QStringLiteral("AUDIOMETRY")},
-        {QStringLiteral("appPath"), QStringLiteral("C:\\Helix\\")},
+        {QStringLiteral("appPath"), QDir::rootPath() + QStringLiteral("Helix/")},
         {QStringLiteral("args"), QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}}}};
 }
 

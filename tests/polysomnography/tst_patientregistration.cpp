@@ -295,7 +295,7 @@ void TestPatientRegistration::applicationThatCannotStart()
 
 void TestPatientRegistration::pageAnswers_data()
 {
-    // e: executable, d: database, l: its lock file; s: the application path sent without its trailing separator
+    // e: executable, d: database, l: its lock file
     QTest::addColumn<QString>("installed");
     QTest::addColumn<QJsonObject>("args");
     QTest::addColumn<int>("expected"); // 0: no answer at all
@@ -307,7 +307,6 @@ void TestPatientRegistration::pageAnswers_data()
         << QString() << QJsonObject{{QStringLiteral("patient"), patient}} << 1;
     QTest::addRow("nothing installed") << QString() << start(patient) << 2001;
     QTest::addRow("executable missing, database locked") << QStringLiteral("dl") << start(patient) << 2001;
-    QTest::addRow("application path without trailing separator") << QStringLiteral("eds") << start(patient) << 2001;
     QTest::addRow("database missing") << QStringLiteral("e") << start(patient) << 2000;
     QTest::addRow("database missing, lock file present") << QStringLiteral("el") << start(patient) << 2000;
     QTest::addRow("database locked") << locked << start(patient) << 2009;
@@ -348,9 +347,7 @@ void TestPatientRegistration::pageAnswers()
         QVERIFY(installation.createDatabase());
     if (installed.contains(QLatin1Char('l')))
         QVERIFY(installation.addLockFile());
-    QString appPath = installation.appPath();
-    if (installed.contains(QLatin1Char('s')))
-        appPath.chop(1);
+    const QString appPath = installation.appPath();
     const auto envelope = [&](const QJsonObject &commandArgs) {
         return QJsonObject{{QStringLiteral("type"), QStringLiteral("POLYSOMNO")},
                            {QStringLiteral("appPath"), appPath},

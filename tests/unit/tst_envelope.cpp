@@ -3,6 +3,25 @@
 
 #include "protocol/envelope.h"
 
+namespace {
+
+// An application folder this system accepts, as text and as it stands in JSON.
+QString localFolder()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("C:\\Clinic Apps\\Helix\\");
+#else
+    return QStringLiteral("/opt/clinic apps/helix/");
+#endif
+}
+
+QString localFolderJson()
+{
+    return localFolder().replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+}
+
+} // namespace
+
 class TestEnvelope : public QObject
 {
     Q_OBJECT
@@ -43,6 +62,12 @@ void TestEnvelope::refused_data()
         "{\"type\": \"POLYSOMNO\", \"appPath\": \"\\\\/host/share/\", \"args\": {\"command\": \"x\"}}");
     QTest::addRow("share mixed the other way") << QStringLiteral(
         "{\"type\": \"AUDIOMETRY\", \"appPath\": \"/\\\\host\\\\share\\\\\", \"args\": {\"command\": \"x\"}}");
+    // The folder rule itself is AppFolder's; these show that the envelope applies it.
+    QTest::addRow("appPath null: no folder")
+        << QStringLiteral(R"({"type": "POLYSOMNO", "appPath": null, "args": {"command": "START_POLYSOMNO"}})");
+    QTest::addRow("appPath a number") << QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": 5, "args": {"x": 1}})");
+    QTest::addRow("appPath relative") << QStringLiteral(
+        R"({"type": "AUDIOMETRY", "appPath": "Helix/", "args": {"x": 1}})");
 }
 
 void TestEnvelope::refused()
@@ -58,25 +83,16 @@ void TestEnvelope::accepted_data()
     QTest::addColumn<QString>("appPath");
     const int audiometry = int(Device::Audiometry);
     const int polysomno = int(Device::Polysomnography);
-    QTest::addRow("audiometry") << QStringLiteral("{\"type\": \"AUDIOMETRY\", \"appPath\": \"C:\\\\Helix\\\\\", "
-                                                  "\"args\": {\"command\": \"START_AUDIOMETRY\"}}")
-                                << audiometry << QStringLiteral("C:\\Helix\\");
-    QTest::addRow("polysomno")
-        << QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "/opt/somno/", "args": {"command": "START_POLYSOMNO"}})")
-        << polysomno << QStringLiteral("/opt/somno/");
-    QTest::addRow("appPath null counts as present")
-        << QStringLiteral(R"({"type": "POLYSOMNO", "appPath": null, "args": {"command": "START_POLYSOMNO"}})")
-        << polysomno << QString();
-    QTest::addRow("appPath number gives empty text")
-        << QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": 5, "args": {"x": 1}})") << audiometry << QString();
+    const auto envelope = [](const char *type, const QString &args) {
+        return QStringLiteral(R"({"id": 9, "type": "%1", "appPath": "%2", "args": %3})")
+            .arg(QLatin1String(type), localFolderJson(), args);
+    };
+    QTest::addRow("audiometry") << envelope("AUDIOMETRY", QStringLiteral(R"({"command": "START_AUDIOMETRY"})"))
+                                << audiometry << localFolder();
+    QTest::addRow("polysomno") << envelope("POLYSOMNO", QStringLiteral(R"({"command": "START_POLYSOMNO"})"))
+                               << polysomno << localFolder();
     QTest::addRow("args without command")
-        << QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "", "args": {"x": 1}})") << audiometry << QString();
-    QTest::addRow("extra keys ignored")
-        << QStringLiteral(R"({"id": 9, "type": "AUDIOMETRY", "appPath": "/a b/", "args": {"command": "X"}})")
-        << audiometry << QStringLiteral("/a b/");
-    QTest::addRow("single leading slash is local")
-        << QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "/srv/helix/", "args": {"command": "X"}})") << audiometry
-        << QStringLiteral("/srv/helix/");
+        << envelope("AUDIOMETRY", QStringLiteral(R"({"x": 1})")) << audiometry << localFolder();
 }
 
 void TestEnvelope::accepted()
@@ -94,10 +110,12 @@ void TestEnvelope::accepted()
 void TestEnvelope::nonAsciiTextArrivesUnchanged()
 {
     const QString expected = QStringLiteral("Jos\u00e9 \u0141uk\u00e1\u0161 \u6d4b\u8bd5");
-    const QString raw =
-        QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "", "args": {"name": "%1"}})").arg(expected);
-    const QString escaped = QStringLiteral(
-        R"({"type": "AUDIOMETRY", "appPath": "", "args": {"name": "Jos\u00e9 \u0141uk\u00e1\u0161 \u6d4b\u8bd5"}})");
+    const QString raw = QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "%1", "args": {"name": "%2"}})")
+                            .arg(localFolderJson(), expected);
+    const QString escaped =
+        QStringLiteral(
+            R"({"type": "AUDIOMETRY", "appPath": "%1", "args": {"name": "Jos\u00e9 \u0141uk\u00e1\u0161 \u6d4b\u8bd5"}})")
+            .arg(localFolderJson());
     QCOMPARE(parseEnvelope(raw)->args.value(QLatin1String("name")).toString(), expected);
     QCOMPARE(parseEnvelope(escaped)->args.value(QLatin1String("name")).toString(), expected);
 }
