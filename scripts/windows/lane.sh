@@ -19,6 +19,7 @@ if [ ! -f "$archive" ]; then
     exit 0
 fi
 sdk=$(cd "$sdk" && pwd)
+scripts/install-deps.sh windows
 work=$root/build-ci-windows
 qt=$work/sdk/qt6-mingw
 started=$(date +%s)
