@@ -21,6 +21,8 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 # Nothing of the machine's own Wine or desktop folders is used.
 export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all HOME="$work/home"
+# Every Windows program of this private prefix was started here; none outlives the run, failed or not.
+trap 'wineserver -k 2>/dev/null || true' EXIT
 
 if [ "$mode" = all ]; then
     phase "Making a Wine prefix"
@@ -104,7 +106,7 @@ stop_connector() {
     wineserver -w
 }
 # The installed connector shows its window with the windows platform plugin on the Xvfb display.
-wine reg delete 'HKCU\Environment' /v QT_QPA_PLATFORM /f >/dev/null
+wine reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d windows /f >/dev/null
 
 phase "Installing"
 run_setup "$setup"
