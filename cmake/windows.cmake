@@ -8,10 +8,15 @@ target_sources(sanvero-connector PRIVATE ${connector_rc})
 if(NOT PROJECT_VERSION_PATCH)
     set(PROJECT_VERSION_PATCH 0)
 endif()
-target_compile_definitions(sanvero-connector PRIVATE
-    $<$<COMPILE_LANGUAGE:RC>:CONNECTOR_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}>
-    $<$<COMPILE_LANGUAGE:RC>:CONNECTOR_VERSION_MINOR=${PROJECT_VERSION_MINOR}>
-    $<$<COMPILE_LANGUAGE:RC>:CONNECTOR_VERSION_PATCH=${PROJECT_VERSION_PATCH}>)
+# A header rather than definitions on the command line: a quoted string survives no resource compiler's quoting.
+set(connector_version_dir ${CMAKE_BINARY_DIR}/windows)
+file(WRITE ${connector_version_dir}/connector_version.h.new
+    "#define CONNECTOR_VERSION_MAJOR ${PROJECT_VERSION_MAJOR}\n"
+    "#define CONNECTOR_VERSION_MINOR ${PROJECT_VERSION_MINOR}\n"
+    "#define CONNECTOR_VERSION_PATCH ${PROJECT_VERSION_PATCH}\n"
+    "#define CONNECTOR_VERSION_TEXT \"${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}\"\n")
+configure_file(${connector_version_dir}/connector_version.h.new ${connector_version_dir}/connector_version.h COPYONLY)
+target_include_directories(sanvero-connector PRIVATE ${connector_version_dir})
 if(MSVC)
     # The MSVC linker merges manifest sources into the one it writes.
     target_sources(sanvero-connector PRIVATE ${connector_windows_dir}/sanvero-connector.manifest)
