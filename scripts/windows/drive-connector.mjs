@@ -5,8 +5,9 @@
 //     Starts DIR\sanvero-connector.exe with a configuration in --work, then runs an exam (twice, the
 //     second time with the audiometry application running), a registration, an installation from a local
 //     download server and a network-share path, checking frames and files. Prints the figures.
-//   node drive-connector.mjs answers [--origin ORIGIN] [--refused-origin ORIGIN]
-//     Checks that a running connector answers a command, and that a page of the refused origin is turned away.
+//   node drive-connector.mjs answers [--origin ORIGIN] [--refused-origin ORIGIN] [--odbc-somno WINPATH]
+//     Checks that a running connector answers a command, that a page of the refused origin is turned away, and
+//     that a registration goes to the Access database over ODBC, which Wine lacks (error 2007).
 //
 // Wine's drive letters are resolved through $WINEPREFIX/dosdevices. Exit status 0 when every check passed.
 import { spawn, execFileSync } from 'node:child_process';
@@ -252,6 +253,13 @@ async function answers(options) {
         page.send(audiometry('C:\\Helix\\', { patient: examplePatient }));
         const frame = await page.next();
         check(sameJson(frame, { error: 1 }), 'the connector answers a command', JSON.stringify(frame));
+        if (options['odbc-somno']) {
+            page.send({ type: 'POLYSOMNO', appPath: options['odbc-somno'],
+                args: { command: 'START_POLYSOMNO', patient: examplePatient } });
+            const odbc = await page.next();
+            check(sameJson(odbc, { error: 2007 }), 'without a configured backend a registration uses ODBC',
+                JSON.stringify(odbc));
+        }
         page.close();
         if (options['refused-origin']) {
             const refused = await Page.open(options['refused-origin']).then(() => 'accepted', (error) => error.message);
@@ -265,7 +273,7 @@ async function answers(options) {
 const { positionals, values } = parseArgs({
     allowPositionals: true,
     options: Object.fromEntries(['connector', 'work', 'helix', 'somno', 'archive', 'installer', 'example', 'origin',
-        'refused-origin'].map((name) => [name, { type: 'string' }])),
+        'refused-origin', 'odbc-somno'].map((name) => [name, { type: 'string' }])),
 });
 if (positionals[0] === 'smoke') await smoke(values);
 else if (positionals[0] === 'answers') await answers(values);

@@ -116,7 +116,8 @@ check "a new installation writes the default connector.json" \
 check "the logon shortcut is in the all-users Startup folder" \
     test -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp/SANvero Connector.lnk"
 start_by_shortcut
-check "the connector started by its shortcut answers" node "$tools/drive-connector.mjs" answers
+check "the connector started by its shortcut answers" node "$tools/drive-connector.mjs" answers \
+    --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
 stop_connector
 
 phase "Updating"
