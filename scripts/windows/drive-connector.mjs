@@ -136,7 +136,9 @@ async function exam(page, helix, expectedRequest, log) {
         check(request.equals(expectedRequest), `${round}: XCHG\\hedeprax.gdt holds the worked example's bytes`,
             JSON.stringify(request.toString('latin1')));
         const result = await page.next();
-        check(result.message === 1005 && fs.existsSync(lastResult) &&
+        // The simulator copies its result just after writing it; the copy is what the frame must carry.
+        await waitFor("the simulator's copy of its result", () => fs.existsSync(lastResult));
+        check(result.message === 1005 &&
                 result.args.results === fs.readFileSync(lastResult, 'utf8'),
             `${round}: 1005 carries the simulator's result file`, JSON.stringify(result));
     }

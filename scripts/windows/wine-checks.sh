@@ -62,7 +62,7 @@ if [ "$mode" = all ]; then
     wineserver -k || true
     wineserver -w
 
-    exec xvfb-run -a -s '-nolisten tcp' sh "$0" installer "$work" "$started"
+    exec xvfb-run -a -s '-nolisten tcp' sh "$tools/wine-checks.sh" installer "$work" "$started"
 fi
 
 phase "Compiling the installer"
