@@ -1,5 +1,8 @@
 #!/bin/sh
 # Installs what building, running and testing the connector needs on Debian 12 (as root).
+#   scripts/install-deps.sh            the Linux builds and tests
+#   scripts/install-deps.sh windows    the Windows lane: MinGW-w64 (posix threads), the host Qt tools the
+#                                      cross build runs, Wine with its 32-bit half for Inno Setup's compiler
 set -eu
 
 packages="build-essential cmake ninja-build pkg-config
@@ -8,6 +11,14 @@ packages="build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev clang-format g++-mingw-w64-x86-64
   7zip sqlite3 openssl ca-certificates python3 iproute2 util-linux procps
   xvfb xauth x11-utils xdotool chromium"
+if [ "${1:-}" = windows ]; then
+    packages="cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools zstd python3 7zip sqlite3
+      iproute2 util-linux xvfb xauth wine wine64 wine32:i386"
+    # Inno Setup's compiler is a 32-bit Windows program.
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+fi
 if ! command -v node >/dev/null 2>&1; then
     packages="$packages nodejs npm"
 fi

@@ -1,6 +1,6 @@
 ; Windows installer of the SANvero Connector (Inno Setup 6.3 or later). See docs/deployment.md.
 ;
-; Build the staging folder first:
+; Build the staging folder first (on Linux for the MinGW cross build: scripts/windows/stage.sh):
 ;   cmake --install build --config Release --prefix build\staging
 ;   windeployqt --release --compiler-runtime build\staging\bin\sanvero-connector.exe
 ; then, from the repository root:
@@ -10,7 +10,8 @@
 ;   AppVersion   version shown in Windows' list of programs
 ;   AppExeName   file name of the connector's executable in StagingDir\bin
 ;   StagingDir   the install prefix holding bin\ with the executable, the Qt DLLs and plugin folders
-;   SevenZipDir  folder of a 7-Zip 25 (or later) installation of the same bitness: 7z.exe, 7z.dll, License.txt
+;   SevenZipDir  folder of a 7-Zip 25 (or later) of the same bitness: 7z.exe, with 7z.dll unless 7z.exe is
+;                the standalone console build; License.txt. Default: StagingDir\bin\7-Zip
 ;   Arch         x64 (default) or x86: must match the connector's build and the installed Access ODBC driver
 
 #ifndef AppVersion
@@ -23,7 +24,7 @@
   #define StagingDir "..\..\build\staging"
 #endif
 #ifndef SevenZipDir
-  #define SevenZipDir "C:\Program Files\7-Zip"
+  #define SevenZipDir StagingDir + "\bin\7-Zip"
 #endif
 #ifndef Arch
   #define Arch "x64"
@@ -64,14 +65,17 @@ WizardStyle=modern
 CloseApplications=yes
 UninstallDisplayIcon={app}\{#AppExeName}
 UninstallDisplayName={#AppName}
+SetupIconFile=sanvero-connector.ico
 
 [Tasks]
 Name: "startatlogon"; Description: "Start the connector when a user logs on"; GroupDescription: "Start:"
 
 [Files]
 Source: "{#StagingDir}\bin\{#AppExeName}"; DestDir: "{app}"; Flags: ignoreversion
-; Qt DLLs and plugin folders as windeployqt left them; the SQL drivers are picked below.
-Source: "{#StagingDir}\bin\*"; DestDir: "{app}"; Excludes: "\{#AppExeName},\sqldrivers\*,\vc_redist*.exe"; \
+; Qt DLLs and plugin folders as windeployqt left them; the SQL drivers and 7-Zip are picked below. A
+; configuration in the staging folder is left out: copied with ignoreversion it would replace the clinic's own.
+Source: "{#StagingDir}\bin\*"; DestDir: "{app}"; \
+    Excludes: "\{#AppExeName},\sqldrivers\*,\7-Zip\*,\vc_redist*.exe,\{#ConfigFile}"; \
     Flags: ignoreversion recursesubdirs createallsubdirs
 ; The polysomnography database is reached through Qt's ODBC driver; without it every registration fails.
 Source: "{#StagingDir}\bin\sqldrivers\qsqlodbc.dll"; DestDir: "{app}\sqldrivers"; Flags: ignoreversion
@@ -80,7 +84,8 @@ Source: "{#StagingDir}\bin\sqldrivers\qsqlite.dll"; DestDir: "{app}\sqldrivers";
     Flags: ignoreversion skipifsourcedoesntexist
 ; The connector looks for 7-Zip only in the folder "7-Zip" beside its executable.
 Source: "{#SevenZipDir}\7z.exe"; DestDir: "{app}\7-Zip"; Flags: ignoreversion
-Source: "{#SevenZipDir}\7z.dll"; DestDir: "{app}\7-Zip"; Flags: ignoreversion
+; An installed 7-Zip's 7z.exe needs its 7z.dll; the standalone console build has none.
+Source: "{#SevenZipDir}\7z.dll"; DestDir: "{app}\7-Zip"; Flags: ignoreversion skipifsourcedoesntexist
 Source: "{#SevenZipDir}\License.txt"; DestDir: "{app}\7-Zip"; Flags: ignoreversion skipifsourcedoesntexist
 ; The clinic's configuration survives updates and removal.
 Source: "{#ConfigFile}"; DestDir: "{app}"; Flags: onlyifdoesntexist uninsneveruninstall
