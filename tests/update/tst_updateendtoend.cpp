@@ -14,51 +14,30 @@ namespace {
 
 const QString boxTitle = QStringLiteral("Update available");
 
-/// A home of its own for the connector, whose desktop URL handler only records what it was asked to open.
-class RecordingDesktop
+/// The display's environment with a home of its own in dir, whose desktop URL handler only records in
+/// dir/opened.txt what it was asked to open; empty when it cannot be set up.
+QProcessEnvironment recordingDesktop(const QTemporaryDir &dir, const XvfbDisplay &display)
 {
-public:
-    bool prepare()
-    {
-        if (!QDir(dir.path()).mkpath(QStringLiteral("bin")) || !QDir(dir.path()).mkpath(QStringLiteral("runtime")))
-            return false;
-        QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        // Qt's desktop services hand web addresses to xdg-open when it is on PATH. The record appears whole,
-        // through a rename, so a reader never sees half of it.
-        QFile handler(dir.filePath(QStringLiteral("bin/xdg-open")));
-        if (!handler.open(QIODevice::WriteOnly))
-            return false;
-        handler.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$RECORD.part\" && mv \"$RECORD.part\" \"$RECORD\"\n");
-        handler.close();
-        return handler.setPermissions(handler.permissions() | QFile::ExeOwner);
-    }
-
-    /// The display's environment with this desktop's URL handler, home and runtime folder.
-    QProcessEnvironment environment(const XvfbDisplay &display) const
-    {
-        QProcessEnvironment env = display.environment();
-        env.insert(QStringLiteral("PATH"),
-                   dir.filePath(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
-        env.insert(QStringLiteral("RECORD"), dir.filePath(QStringLiteral("opened.txt")));
-        env.insert(QStringLiteral("HOME"), dir.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
-        // Their defaults lie under HOME.
-        for (const char *name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
-            env.remove(QLatin1String(name));
-        return env;
-    }
-
-    /// The arguments xdg-open was started with, one a line; a null string while it was never started.
-    QString opened() const
-    {
-        QFile record(dir.filePath(QStringLiteral("opened.txt")));
-        return record.open(QIODevice::ReadOnly) ? QString::fromUtf8(record.readAll()) : QString();
-    }
-
-private:
-    QTemporaryDir dir;
-};
+    if (!QDir(dir.path()).mkpath(QStringLiteral("bin")) || !QDir(dir.path()).mkpath(QStringLiteral("runtime")))
+        return {};
+    QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Qt's desktop services hand web addresses to xdg-open when it is on PATH. The record appears whole, through
+    // a rename, so a reader never sees half of it.
+    QFile handler(dir.filePath(QStringLiteral("bin/xdg-open")));
+    if (!handler.open(QIODevice::WriteOnly) ||
+        handler.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$HOME/opened.part\" && mv \"$HOME/opened.part\" "
+                      "\"$HOME/opened.txt\"\n") <= 0 ||
+        !handler.setPermissions(handler.permissions() | QFile::ExeOwner))
+        return {};
+    QProcessEnvironment env = display.environment();
+    env.insert(QStringLiteral("PATH"), dir.filePath(QStringLiteral("bin:")) + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("HOME"), dir.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("runtime")));
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+        env.remove(QLatin1String(name)); // their defaults lie under HOME
+    return env;
+}
 
 } // namespace
 
@@ -106,13 +85,15 @@ void TestUpdateEndToEnd::updateGoesAhead()
     ManifestServer server;
     QVERIFY(server.listen());
     server.setResponse(200, manifest);
-    RecordingDesktop desktop;
-    QVERIFY(desktop.prepare());
+    QTemporaryDir home;
+    const QProcessEnvironment environment = recordingDesktop(home, display);
+    QVERIFY(!environment.isEmpty());
+    QFile opened(home.filePath(QStringLiteral("opened.txt")));
     QJsonObject configuration = ConnectorProcess::defaultConfiguration();
     configuration.insert(QStringLiteral("check_updates"), true);
     configuration.insert(QStringLiteral("download_server"), server.url().toString());
     ConnectorProcess connector;
-    QVERIFY(connector.start(configuration, desktop.environment(display)));
+    QVERIFY(connector.start(configuration, environment));
 
     QTRY_COMPARE(server.requestedPaths, QStringList{QStringLiteral("/versions/sanvero-connector-windows.json")});
     QStringList boxes;
@@ -120,14 +101,16 @@ void TestUpdateEndToEnd::updateGoesAhead()
              "no window titled \"Update available\" appeared");
     QCOMPARE(boxes.size(), 1);
     QVERIFY(connector.isRunning());
-    QVERIFY(desktop.opened().isNull());
+    QVERIFY(!opened.exists());
 
     QVERIFY(display.pressKey(boxes.first(), key));
     QTRY_VERIFY_WITH_TIMEOUT(!connector.isRunning(), 10000);
     QCOMPARE(connector.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(connector.process.exitCode(), 0);
     const QUrl setup = server.url().resolved(QUrl(QStringLiteral("/sanvero-connector-setup.exe")));
-    QTRY_COMPARE(desktop.opened(), QString::fromUtf8(setup.toEncoded()) + QLatin1Char('\n'));
+    QTRY_VERIFY(opened.exists());
+    QVERIFY(opened.open(QIODevice::ReadOnly));
+    QCOMPARE(opened.readAll(), setup.toEncoded() + '\n');
     QVERIFY(!connector.log().split(QLatin1Char('\n')).contains(QStringLiteral("error")));
 }
 
