@@ -52,8 +52,7 @@ private slots:
     void answerAndServingGoesOn();
     void secondPageTakesOver();
     void nothingIsQueuedForALaterPage();
-    void messageSizeLimit_data();
-    void messageSizeLimit();
+    void messageOver1MiBClosesWith1009();
     void originList_data();
     void originList();
     void burstOfFailingMessages();
@@ -62,20 +61,18 @@ private slots:
 
 void TestOperatorChannel::answerAndServingGoesOn_data()
 {
-    // The envelope rules have their own table (tst_envelope); these rows only show the wiring.
+    // The envelope rules have their own table (tst_envelope); the first row only shows the wiring.
     QTest::addColumn<QVariant>("message"); // text, or a QByteArray sent as a binary message
     QTest::addColumn<QStringList>("answer");
     QTest::addColumn<QString>("logged");
     QTest::addRow("not JSON") << QVariant(QStringLiteral("hello")) << QStringList{errorFrame2}
                               << QStringLiteral("\"hello\"");
-    QTest::addRow("network share") << QVariant(
-                                          QStringLiteral("{\"type\": \"POLYSOMNO\", \"appPath\": \"//host/share/\", "
-                                                         "\"args\": {\"command\": \"START_POLYSOMNO\"}}"))
-                                   << QStringList{errorFrame2} << QStringLiteral("\"[]\"");
     // A command no bridge serves is accepted by the routing and answered by nobody.
     QTest::addRow("accepted command without reply")
         << QVariant(QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "/nowhere/", "args": {"command": "UNKNOWN"}})"))
         << QStringList() << QStringLiteral("Poly...");
+    QTest::addRow("text of 1 MiB, the most a message may carry")
+        << QVariant(QString(1024 * 1024, QLatin1Char('x'))) << QStringList{errorFrame2} << QStringLiteral("\"[]\"");
     QTest::addRow("binary message") << QVariant(QByteArray(R"({"type": "AUDIOMETRY"})")) << QStringList()
                                     << QStringLiteral("\"[]\"");
 }
@@ -140,38 +137,21 @@ void TestOperatorChannel::nothingIsQueuedForALaterPage()
     QCOMPARE(later.frames, QStringList{errorFrame2});
 }
 
-void TestOperatorChannel::messageSizeLimit_data()
+void TestOperatorChannel::messageOver1MiBClosesWith1009()
 {
-    QTest::addColumn<int>("size");
-    QTest::addColumn<bool>("closed");
-    const int mebibyte = 1024 * 1024;
-    QTest::addRow("1 MiB") << mebibyte << false;
-    QTest::addRow("1 MiB and one byte") << mebibyte + 1 << true;
-}
-
-void TestOperatorChannel::messageSizeLimit()
-{
-    QFETCH(int, size);
-    QFETCH(bool, closed);
     InProcessConnector connector;
     PageClient page;
     QVERIFY(page.open(connector.url()));
-    page.send(QString(size, QLatin1Char('x')));
-    if (closed) {
-        QVERIFY(page.waitForDisconnected());
-        QCOMPARE(page.socket.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
-        QCOMPARE(page.frames, QStringList());
-    } else {
-        QVERIFY(page.waitForFrames(1));
-        QCOMPARE(page.frames, QStringList{errorFrame2});
-    }
+    page.send(QString(1024 * 1024 + 1, QLatin1Char('x')));
+    QVERIFY(page.waitForDisconnected());
+    QCOMPARE(page.socket.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+    QCOMPARE(page.frames, QStringList());
 
     // The channel goes on serving whoever connects next.
     PageClient next;
     QVERIFY(next.open(connector.url()));
     next.send(QStringLiteral("[]"));
     QVERIFY(next.waitForFrames(1));
-    QCOMPARE(next.frames, QStringList{errorFrame2});
 }
 
 void TestOperatorChannel::originList_data()
@@ -193,7 +173,6 @@ void TestOperatorChannel::originList_data()
     QTest::addRow("trailing slash") << true << QStringLiteral("https://care.example.org/") << false;
     QTest::addRow("listed origin plus port digit") << true << QStringLiteral("http://localhost:30001") << false;
     QTest::addRow("no list, no origin") << false << QString() << true;
-    QTest::addRow("no list, null") << false << QStringLiteral("null") << true;
     QTest::addRow("no list, any origin") << false << QStringLiteral("https://anything.example") << true;
 }
 
@@ -226,19 +205,15 @@ void TestOperatorChannel::originList()
 
 void TestOperatorChannel::burstOfFailingMessages()
 {
+    // Each fails somewhere else: the envelope, a bridge's command check, its installation check.
     const QStringList messages{
         QStringLiteral("not json"),
-        QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "/nowhere/", "args": {}})"),
         QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "/nowhere/", "args": {"patient": {}}})"),
         QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "/nowhere/", "args": {"command": "START_AUDIOMETRY"}})"),
         QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "/nowhere/", "args": {"command": "START_POLYSOMNO"}})"),
-        QStringLiteral(
-            "{\"type\": \"POLYSOMNO\", \"appPath\": \"//host/share/\", \"args\": {\"command\": \"START_POLYSOMNO\"}}"),
-        QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "/nowhere/", "args": {"patient": 1}})"),
     };
-    const QList<int> answers{INVALID_ARGUMENTS,       INVALID_ARGUMENTS, MISSING_COMMAND, HELIX_NOT_INSTALLED,
-                             POLYSOMNO_NOT_INSTALLED, INVALID_ARGUMENTS, MISSING_COMMAND};
-    const int rounds = 200;
+    const QList<int> answers{INVALID_ARGUMENTS, MISSING_COMMAND, HELIX_NOT_INSTALLED, POLYSOMNO_NOT_INSTALLED};
+    const int rounds = 300;
 
     InProcessConnector connector;
     PageClient page;
