@@ -50,13 +50,12 @@ private slots:
 
     void answerAndServingGoesOn_data();
     void answerAndServingGoesOn();
-    void secondPageTakesOver();
     void nothingIsQueuedForALaterPage();
     void messageOver1MiBClosesWith1009();
     void originList_data();
     void originList();
     void burstOfFailingMessages();
-    void manyConnectCycles();
+    void pagesInTurnThenTakeover();
 };
 
 void TestOperatorChannel::answerAndServingGoesOn_data()
@@ -94,27 +93,6 @@ void TestOperatorChannel::answerAndServingGoesOn()
     QVERIFY(page.waitForFrames(answer.size() + 1));
     QCOMPARE(page.frames, answer << errorFrame2);
     QVERIFY(debugLines.contains(logged));
-}
-
-void TestOperatorChannel::secondPageTakesOver()
-{
-    InProcessConnector connector;
-    PageClient first;
-    QVERIFY(first.open(connector.url()));
-    PageClient second;
-    QVERIFY(second.open(connector.url()));
-
-    QVERIFY(first.waitForDisconnected());
-    QCOMPARE(first.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
-    QCOMPARE(first.socket.closeReason(), QString());
-    QCOMPARE(debugLines.count(QStringLiteral("New connection...")), 2);
-    QCOMPARE(debugLines.count(QStringLiteral("Close an old socket connection.")), 1);
-    QTRY_COMPARE(debugLines.filter(QStringLiteral("socketDisconnected: ")).size(), 1);
-
-    second.send(QStringLiteral("nonsense"));
-    QVERIFY(second.waitForFrames(1));
-    QCOMPARE(second.frames, QStringList{errorFrame2});
-    QCOMPARE(first.frames, QStringList());
 }
 
 void TestOperatorChannel::nothingIsQueuedForALaterPage()
@@ -235,7 +213,7 @@ void TestOperatorChannel::burstOfFailingMessages()
     QVERIFY(!page.closed);
 }
 
-void TestOperatorChannel::manyConnectCycles()
+void TestOperatorChannel::pagesInTurnThenTakeover()
 {
     const int cycles = 200;
     InProcessConnector connector;
@@ -254,16 +232,23 @@ void TestOperatorChannel::manyConnectCycles()
     QTRY_COMPARE(released.count, cycles);
     QVERIFY(!connector.channel.hasPage());
 
-    // The next pages find no page left over: only the one just before is closed.
+    // A second page takes over from the first, and no page is left over to close besides.
     PageClient first;
     QVERIFY(first.open(connector.url()));
     PageClient second;
     QVERIFY(second.open(connector.url()));
     QVERIFY(first.waitForDisconnected());
+    QCOMPARE(first.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    QCOMPARE(first.socket.closeReason(), QString());
+    QCOMPARE(debugLines.count(QStringLiteral("New connection...")), cycles + 2);
     QCOMPARE(debugLines.count(QStringLiteral("Close an old socket connection.")), 1);
+    QTRY_COMPARE(debugLines.filter(QStringLiteral("socketDisconnected: ")).size(), cycles + 1);
     QTRY_COMPARE(released.count, cycles + 1);
-    second.send(QStringLiteral("[]"));
+
+    second.send(QStringLiteral("nonsense"));
     QVERIFY(second.waitForFrames(1));
+    QCOMPARE(second.frames, QStringList{errorFrame2});
+    QCOMPARE(first.frames, QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestOperatorChannel)
