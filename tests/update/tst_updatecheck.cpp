@@ -180,7 +180,9 @@ void TestUpdateCheck::optionalUpdateDeclined()
             &UpdatePrompt::promptOperator);
     check.checkNetworkVersion();
 
+    // Released once the box was answered: the check is over, asked once.
     QTRY_COMPARE_WITH_TIMEOUT(server.connectionsClosed, 1, 10000);
+    QCOMPARE(server.requestedPaths.size(), 1);
     QCOMPARE(title, UpdatePrompt::promptTitle());
     QCOMPARE(text, UpdatePrompt::promptText(UpdateDecision::Optional));
     QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
