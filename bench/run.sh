@@ -13,11 +13,13 @@ export CONNECTOR_BUILD_DIR="$build" CONNECTOR_SOURCE_DIR="$(pwd)" QT_QPA_PLATFOR
 run() { printf '\n== %s\n' "$*"; scripts/in-test-network.sh "$@"; }
 if [ "$quick" = quick ]; then
     run "$build/bench/channel/bench_roundtrip" "$CONNECTOR_BIN" 5000
+    run "$build/bench/channel/bench_channel_memory" "$CONNECTOR_BIN" 2000 100
     run "$build/bench/audiometry/audiometry-bench" 30 50
     run "$build/bench/polysomnography/bench_polysomno" 50 200
     run "$build/bench/installation/bench_installation" 50
 else
     run "$build/bench/channel/bench_roundtrip" "$CONNECTOR_BIN" 20000
+    run "$build/bench/channel/bench_channel_memory" "$CONNECTOR_BIN" 10000 500
     run "$build/bench/audiometry/audiometry-bench" 100 1000
     run "$build/bench/polysomnography/bench_polysomno" 200 1000
     run "$build/bench/installation/bench_installation" 200

@@ -37,7 +37,6 @@ void TestWindow::refusalBox_data()
     const QString notFound = QStringLiteral("Configuration not found!");
     const QString failed = QStringLiteral("Configuration failed!");
     QTest::addRow("no argument") << false << QByteArray() << notFound;
-    QTest::addRow("JSON array") << true << QByteArray("[]") << notFound;
     QTest::addRow("empty file") << true << QByteArray() << notFound;
     QTest::addRow("key in other case") << true << QByteArray("{\"SessionIds\": \"x\"}") << failed;
 }

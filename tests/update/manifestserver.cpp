@@ -33,7 +33,6 @@ ManifestServer::ManifestServer(QObject *parent) : QObject(parent)
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readRequests(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
                 ++connectionsClosed;
-                waiting.removeAll(socket);
                 buffers.remove(socket);
                 socket->deleteLater();
             });
@@ -59,15 +58,6 @@ void ManifestServer::setResponse(int status, const QByteArray &body,
     this->headers = headers;
 }
 
-void ManifestServer::release()
-{
-    held = false;
-    const QList<QTcpSocket *> sockets = waiting;
-    waiting.clear();
-    for (QTcpSocket *socket : sockets)
-        answer(socket);
-}
-
 void ManifestServer::readRequests(QTcpSocket *socket)
 {
     // Requests carry no body (GET), so each one ends with its blank line.
@@ -79,10 +69,7 @@ void ManifestServer::readRequests(QTcpSocket *socket)
         pending.remove(0, end + 4);
         const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
         requestedPaths.append(QString::fromLatin1(requestLine.value(1)));
-        if (held)
-            waiting.append(socket);
-        else
-            answer(socket);
+        answer(socket);
     }
 }
 

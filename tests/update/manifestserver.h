@@ -28,9 +28,6 @@ public:
     QUrl url() const;
 
     void setResponse(int status, const QByteArray &body, const QList<QPair<QByteArray, QByteArray>> &headers = {});
-    /// While held, requests are recorded but not answered until release().
-    void hold() { held = true; }
-    void release();
 
     /// The target of every request received, in order.
     QStringList requestedPaths;
@@ -45,7 +42,5 @@ private:
     int status = 200;
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
-    bool held = false;
-    QList<QTcpSocket *> waiting;
     QHash<QTcpSocket *, QByteArray> buffers;
 };

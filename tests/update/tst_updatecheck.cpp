@@ -1,7 +1,16 @@
-// The manifest request against a local server: its address, no redirects, the "error" line and the
-// release of each run's network manager.
+// The manifest request against a local server: its address, the decision it reports, no redirects, the
+// "error" line and the release of each run's network manager; and the prompt the operator declines, with the
+// page served meanwhile. Going ahead ends the process, so tst_updateendtoend tests that road.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
+#include "app/updateprompt.h"
+#include "connectorprocess.h"
+#include "inprocessconnector.h"
 #include "manifestserver.h"
 #include "update/updatecheck.h"
 
@@ -19,8 +28,23 @@ void recordMessage(QtMsgType type, const QMessageLogContext &context, const QStr
 
 const QString manifestPath = QStringLiteral("/versions/sanvero-connector-windows.json");
 
+/// Takes the addresses the desktop is asked to open, instead of a browser.
+class RecordingDesktop : public QObject
+{
+    Q_OBJECT
+
+public:
+    RecordingDesktop() { QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open"); }
+    ~RecordingDesktop() override { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
 } // namespace
 
+Q_DECLARE_METATYPE(UpdateDecision)
 using Headers = QList<QPair<QByteArray, QByteArray>>;
 
 class TestUpdateCheck : public QObject
@@ -32,42 +56,56 @@ private slots:
     void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
     void init() { debugLines.clear(); }
 
-    void manifestWithoutUpdate_data();
-    void manifestWithoutUpdate();
+    void manifest_data();
+    void manifest();
     void redirectIsNotFollowed();
     void unreachableServer();
+    void optionalUpdateDeclined_data();
+    void optionalUpdateDeclined();
 };
 
-void TestUpdateCheck::manifestWithoutUpdate_data()
+void TestUpdateCheck::manifest_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<UpdateDecision>("decision"); // reported by updateAvailable unless NoUpdate
     QTest::addColumn<bool>("errorLine");
 
-    QTest::addRow("same version") << 200 << QByteArray(R"({"version": 2, "mandatory": true})") << false;
-    QTest::addRow("fractional version") << 200 << QByteArray(R"({"version": 2.5})") << false;
-    QTest::addRow("not a manifest") << 200 << QByteArray("<html>maintenance</html>") << false;
-    QTest::addRow("empty body") << 200 << QByteArray() << false;
-    QTest::addRow("not found") << 404 << QByteArray("<html>Not Found</html>") << true;
-    QTest::addRow("server error") << 500 << QByteArray(R"({"version": 2})") << true;
+    const auto none = UpdateDecision::NoUpdate;
+    QTest::addRow("same version") << 200 << QByteArray(R"({"version": 2, "mandatory": true})") << none << false;
+    QTest::addRow("fractional version") << 200 << QByteArray(R"({"version": 2.5})") << none << false;
+    QTest::addRow("version as text") << 200 << QByteArray(R"({"version": "3", "mandatory": true})") << none << false;
+    QTest::addRow("not a manifest") << 200 << QByteArray("<html>maintenance</html>") << none << false;
+    QTest::addRow("empty body") << 200 << QByteArray() << none << false;
+    QTest::addRow("not found") << 404 << QByteArray("<html>Not Found</html>") << none << true;
+    QTest::addRow("server error") << 500 << QByteArray(R"({"version": 2})") << none << true;
+    QTest::addRow("optional") << 200 << QByteArray(R"({"version": 3, "mandatory": "true"})") << UpdateDecision::Optional
+                              << false;
+    QTest::addRow("mandatory") << 200 << QByteArray("{\n  \"version\": 3,\n  \"mandatory\": true\n}\n")
+                               << UpdateDecision::Mandatory << false;
 }
 
-void TestUpdateCheck::manifestWithoutUpdate()
+void TestUpdateCheck::manifest()
 {
     QFETCH(int, status);
     QFETCH(QByteArray, body);
+    QFETCH(UpdateDecision, decision);
     QFETCH(bool, errorLine);
 
     ManifestServer server;
     QVERIFY(server.listen());
     server.setResponse(status, body);
     UpdateCheck check(server.url(), 2, nullptr);
+    QSignalSpy reported(&check, &UpdateCheck::updateAvailable);
     check.checkNetworkVersion();
 
     QTRY_COMPARE(server.requestedPaths, QStringList{manifestPath});
     // The server keeps the connection open; it only ends when the run's network manager is released.
     QTRY_COMPARE_WITH_TIMEOUT(server.connectionsClosed, 1, 10000);
     QCOMPARE(server.connectionsOpened, 1);
+    QCOMPARE(reported.count(), decision == UpdateDecision::NoUpdate ? 0 : 1);
+    if (!reported.isEmpty())
+        QCOMPARE(reported.first().first().value<UpdateDecision>(), decision);
     QCOMPARE(debugLines.contains(QStringLiteral("error")), errorLine);
     QCOMPARE(debugLines.count(), errorLine ? 1 : 0);
 }
@@ -99,5 +137,62 @@ void TestUpdateCheck::unreachableServer()
     QCOMPARE(server.connectionsOpened, 0);
 }
 
-QTEST_GUILESS_MAIN(TestUpdateCheck)
+void TestUpdateCheck::optionalUpdateDeclined_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addRow("answered No") << int(Qt::Key_N);
+    QTest::addRow("closed without a choice") << int(Qt::Key_Escape);
+}
+
+void TestUpdateCheck::optionalUpdateDeclined()
+{
+    QFETCH(int, key);
+    ManifestServer server;
+    QVERIFY(server.listen());
+    server.setResponse(200, QByteArray(R"({"version": 3, "mandatory": "true"})"));
+    InProcessConnector connector;
+    PageClient page;
+    QVERIFY(page.open(connector.url()));
+    RecordingDesktop desktop;
+    QWidget window;
+    UpdateCheck check(server.url(), 2);
+    QPointer<QMessageBox> box;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+    // Connected before the prompt, as the window wires them, so the single shot runs inside the box's own event
+    // loop: it reads the box and has the page send a message; the box is answered once the page got its answer.
+    connect(&check, &UpdateCheck::updateAvailable, &window, [&] {
+        QTimer::singleShot(0, &window, [&] {
+            box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            title = box->windowTitle();
+            text = box->text();
+            buttons = box->standardButtons();
+            page.send(QStringLiteral("{}"));
+        });
+    });
+    connect(&page.socket, &QWebSocket::textMessageReceived, &window, [&] {
+        if (box)
+            QTest::keyClick(box, Qt::Key(key));
+    });
+    connect(&check, &UpdateCheck::updateAvailable, new UpdatePrompt(UpdateCheck::setupAddress(server.url()), &window),
+            &UpdatePrompt::promptOperator);
+    check.checkNetworkVersion();
+
+    // Released once the box was answered: the check is over, asked once.
+    QTRY_COMPARE_WITH_TIMEOUT(server.connectionsClosed, 1, 10000);
+    QCOMPARE(server.requestedPaths.size(), 1);
+    QCOMPARE(title, UpdatePrompt::promptTitle());
+    QCOMPARE(text, UpdatePrompt::promptText(UpdateDecision::Optional));
+    QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
+    // The box is modal, yet the page was served while it was open, and still is.
+    QCOMPARE(page.frames, QStringList{QStringLiteral("{\n    \"error\": 2\n}\n")});
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(desktop.opened, QList<QUrl>());
+    page.send(QStringLiteral("{}"));
+    QVERIFY(page.waitForFrames(2));
+}
+
+QTEST_MAIN(TestUpdateCheck)
 #include "tst_updatecheck.moc"

@@ -1,0 +1,255 @@
+// The operator channel with the router behind it, in the test process: one page at a time, limits, origins.
+#include <QSignalSpy>
+#include <QTest>
+#include <QWebSocket>
+
+#include "connectorprocess.h"
+#include "inprocessconnector.h"
+
+namespace {
+
+const QString errorFrame2 = QStringLiteral("{\n    \"error\": 2\n}\n");
+const QString everyOriginLine = QStringLiteral("No allowed_origins configured: pages from every origin are accepted.");
+
+QStringList debugLines;
+QtMessageHandler previousHandler = nullptr;
+
+// The connector's debug lines are collected, not printed: a burst would flood the output.
+void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg)
+        debugLines.append(message);
+    else
+        previousHandler(type, context, message);
+}
+
+/// Counts the WebSockets released with deleteLater, as the channel releases each page's socket once it is gone.
+class ReleasedSockets : public QObject
+{
+public:
+    ReleasedSockets() { QCoreApplication::instance()->installEventFilter(this); }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::DeferredDelete && qobject_cast<QWebSocket *>(watched))
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
+
+} // namespace
+
+class TestOperatorChannel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { previousHandler = qInstallMessageHandler(recordMessage); }
+    void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
+    void init() { debugLines.clear(); }
+
+    void answerAndServingGoesOn_data();
+    void answerAndServingGoesOn();
+    void nothingIsQueuedForALaterPage();
+    void messageOver1MiBClosesWith1009();
+    void originList_data();
+    void originList();
+    void burstOfFailingMessages();
+    void pagesInTurnThenTakeover();
+};
+
+void TestOperatorChannel::answerAndServingGoesOn_data()
+{
+    // The envelope rules have their own table (tst_envelope); the first row only shows the wiring.
+    QTest::addColumn<QVariant>("message"); // text, or a QByteArray sent as a binary message
+    QTest::addColumn<QStringList>("answer");
+    QTest::addColumn<QString>("logged");
+    QTest::addRow("not JSON") << QVariant(QStringLiteral("hello")) << QStringList{errorFrame2}
+                              << QStringLiteral("\"hello\"");
+    // A command no bridge serves is accepted by the routing and answered by nobody.
+    QTest::addRow("accepted command without reply")
+        << QVariant(QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "/nowhere/", "args": {"command": "UNKNOWN"}})"))
+        << QStringList() << QStringLiteral("Poly...");
+    QTest::addRow("text of 1 MiB, the most a message may carry")
+        << QVariant(QString(1024 * 1024, QLatin1Char('x'))) << QStringList{errorFrame2} << QStringLiteral("\"[]\"");
+    QTest::addRow("binary message") << QVariant(QByteArray(R"({"type": "AUDIOMETRY"})")) << QStringList()
+                                    << QStringLiteral("\"[]\"");
+}
+
+void TestOperatorChannel::answerAndServingGoesOn()
+{
+    QFETCH(QVariant, message);
+    QFETCH(QStringList, answer);
+    QFETCH(QString, logged);
+    InProcessConnector connector;
+    PageClient page;
+    QVERIFY(page.open(connector.url()));
+    if (message.userType() == QMetaType::QByteArray)
+        page.socket.sendBinaryMessage(message.toByteArray());
+    else
+        page.send(message.toString());
+    page.send(QStringLiteral("[]"));
+    // An answer to the first message comes before the answer to the second.
+    QVERIFY(page.waitForFrames(answer.size() + 1));
+    QCOMPARE(page.frames, answer << errorFrame2);
+    QVERIFY(debugLines.contains(logged));
+}
+
+void TestOperatorChannel::nothingIsQueuedForALaterPage()
+{
+    InProcessConnector connector;
+    connector.channel.sendErrorMessage(HELIX_NOT_INSTALLED); // before any page
+    {
+        PageClient leaving;
+        QVERIFY(leaving.open(connector.url()));
+        leaving.socket.close();
+        QTRY_VERIFY(!connector.channel.hasPage());
+    }
+    connector.channel.sendMessage(HELIX_RESULTS, QJsonObject{{QStringLiteral("results"), QStringLiteral("x")}});
+
+    PageClient later;
+    QVERIFY(later.open(connector.url()));
+    later.send(QStringLiteral("[]"));
+    QVERIFY(later.waitForFrames(1));
+    // A frame kept for this page would have come before the answer to its own message.
+    QCOMPARE(later.frames, QStringList{errorFrame2});
+}
+
+void TestOperatorChannel::messageOver1MiBClosesWith1009()
+{
+    InProcessConnector connector;
+    PageClient page;
+    QVERIFY(page.open(connector.url()));
+    page.send(QString(1024 * 1024 + 1, QLatin1Char('x')));
+    QVERIFY(page.waitForDisconnected());
+    QCOMPARE(page.socket.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+    QCOMPARE(page.frames, QStringList());
+
+    // The channel goes on serving whoever connects next.
+    PageClient next;
+    QVERIFY(next.open(connector.url()));
+    next.send(QStringLiteral("[]"));
+    QVERIFY(next.waitForFrames(1));
+}
+
+void TestOperatorChannel::originList_data()
+{
+    QTest::addColumn<bool>("listed"); // the list is https://care.example.org and http://localhost:3000
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<bool>("allowed");
+    QTest::addRow("listed origin") << true << QStringLiteral("https://care.example.org") << true;
+    QTest::addRow("second listed origin") << true << QStringLiteral("http://localhost:3000") << true;
+    QTest::addRow("missing") << true << QString() << false;
+    QTest::addRow("null") << true << QStringLiteral("null") << false;
+    QTest::addRow("empty") << true << QStringLiteral("") << false;
+    QTest::addRow("prefix trick") << true << QStringLiteral("https://care.example.org.evil.test") << false;
+    QTest::addRow("suffix trick") << true << QStringLiteral("https://evilcare.example.org") << false;
+    QTest::addRow("subdomain") << true << QStringLiteral("https://x.care.example.org") << false;
+    QTest::addRow("http instead of https") << true << QStringLiteral("http://care.example.org") << false;
+    QTest::addRow("other port") << true << QStringLiteral("https://care.example.org:8443") << false;
+    QTest::addRow("scheme in other case") << true << QStringLiteral("HTTPS://care.example.org") << false;
+    QTest::addRow("trailing slash") << true << QStringLiteral("https://care.example.org/") << false;
+    QTest::addRow("listed origin plus port digit") << true << QStringLiteral("http://localhost:30001") << false;
+    QTest::addRow("no list, no origin") << false << QString() << true;
+    QTest::addRow("no list, any origin") << false << QStringLiteral("https://anything.example") << true;
+}
+
+void TestOperatorChannel::originList()
+{
+    QFETCH(bool, listed);
+    QFETCH(QString, origin);
+    QFETCH(bool, allowed);
+    InProcessConnector::Options options;
+    if (listed)
+        options.allowedOrigins =
+            QStringList{QStringLiteral("https://care.example.org"), QStringLiteral("http://localhost:3000")};
+    InProcessConnector connector(options);
+    QSignalSpy pages(&connector.channel, &OperatorChannel::pageConnected);
+    QCOMPARE(debugLines.count(everyOriginLine), listed ? 0 : 1);
+
+    PageClient page;
+    QCOMPARE(page.open(connector.url(), origin), allowed);
+    if (allowed) {
+        page.send(QStringLiteral("[]"));
+        QVERIFY(page.waitForFrames(1));
+        QCOMPARE(page.frames, QStringList{errorFrame2});
+    } else {
+        // Refused at the handshake with HTTP 403, so the channel never sees a page.
+        QVERIFY2(page.socket.errorString().contains(QLatin1String("status code: 403")),
+                 qPrintable(page.socket.errorString()));
+    }
+    QCOMPARE(pages.count(), allowed ? 1 : 0);
+}
+
+void TestOperatorChannel::burstOfFailingMessages()
+{
+    // Each fails somewhere else: the envelope, a bridge's command check, its installation check.
+    const QStringList messages{
+        QStringLiteral("not json"),
+        QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "/nowhere/", "args": {"patient": {}}})"),
+        QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "/nowhere/", "args": {"command": "START_AUDIOMETRY"}})"),
+        QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "/nowhere/", "args": {"command": "START_POLYSOMNO"}})"),
+    };
+    const QList<int> answers{INVALID_ARGUMENTS, MISSING_COMMAND, HELIX_NOT_INSTALLED, POLYSOMNO_NOT_INSTALLED};
+    const int rounds = 300;
+
+    InProcessConnector connector;
+    PageClient page;
+    QVERIFY(page.open(connector.url()));
+    QList<int> expected;
+    for (int i = 0; i < rounds; ++i) {
+        for (const QString &message : messages)
+            page.send(message);
+        expected += answers;
+    }
+    QVERIFY(page.waitForFrames(expected.size(), 60000));
+    // Every message got its own answer, in order.
+    QCOMPARE(page.codes(), expected);
+    // Bridges that are done are released: none piles up behind the router.
+    QTRY_COMPARE(connector.router->children().size(), 0);
+
+    page.send(QStringLiteral("[]"));
+    QVERIFY(page.waitForFrames(expected.size() + 1));
+    QVERIFY(!page.closed);
+}
+
+void TestOperatorChannel::pagesInTurnThenTakeover()
+{
+    const int cycles = 200;
+    InProcessConnector connector;
+    ReleasedSockets released;
+    for (int i = 0; i < cycles; ++i) {
+        // Driven by the page's own signals: each step of a cycle follows the previous one at once.
+        QWebSocket page;
+        QSignalSpy answers(&page, &QWebSocket::textMessageReceived);
+        QSignalSpy gone(&page, &QWebSocket::disconnected);
+        connect(&page, &QWebSocket::connected, &page, [&page] { page.sendTextMessage(QStringLiteral("[]")); });
+        connect(&page, &QWebSocket::textMessageReceived, &page, [&page] { page.close(); });
+        page.open(connector.url());
+        QVERIFY(gone.wait());
+        QCOMPARE(answers.count(), 1);
+    }
+    QTRY_COMPARE(released.count, cycles);
+    QVERIFY(!connector.channel.hasPage());
+
+    // A second page takes over from the first, and no page is left over to close besides.
+    PageClient first;
+    QVERIFY(first.open(connector.url()));
+    PageClient second;
+    QVERIFY(second.open(connector.url()));
+    QVERIFY(first.waitForDisconnected());
+    QCOMPARE(first.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    QCOMPARE(first.socket.closeReason(), QString());
+    QCOMPARE(debugLines.count(QStringLiteral("New connection...")), cycles + 2);
+    QCOMPARE(debugLines.count(QStringLiteral("Close an old socket connection.")), 1);
+    QTRY_COMPARE(debugLines.filter(QStringLiteral("socketDisconnected: ")).size(), cycles + 1);
+    QTRY_COMPARE(released.count, cycles + 1);
+
+    second.send(QStringLiteral("nonsense"));
+    QVERIFY(second.waitForFrames(1));
+    QCOMPARE(second.frames, QStringList{errorFrame2});
+    QCOMPARE(first.frames, QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestOperatorChannel)
+#include "tst_operatorchannel.moc"
