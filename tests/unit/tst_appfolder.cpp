@@ -48,6 +48,7 @@ void TestAppFolder::acceptable()
     QFETCH(bool, onWindows);
     QFETCH(bool, elsewhere);
 #ifdef Q_OS_WIN
+    Q_UNUSED(elsewhere)
     QCOMPARE(AppFolder(path).isAcceptable(), onWindows);
 #else
     Q_UNUSED(onWindows)
