@@ -98,15 +98,18 @@ OriginPolicy::OriginPolicy(const std::optional<QStringList> &allowedOrigins, Unk
 
 OriginPolicy::Verdict OriginPolicy::verdict(const QString &origin) const
 {
-    if (origin.isEmpty())
-        return Verdict::Serve;
     // Exact comparison: scheme, host and port must all match an entry.
     if (listed && listed->contains(origin))
         return Verdict::Serve;
     if (unknown == Unknown::Allow)
         return Verdict::Serve;
-    // Only the list counts under "refuse"; the operator's decisions only where the operator is asked.
-    if (origin == QLatin1String("null") || unknown == Unknown::Refuse)
+    // Only the list counts under "refuse", as it always did; the operator's decisions only where the
+    // operator is asked.
+    if (unknown == Unknown::Refuse)
+        return Verdict::Refuse;
+    if (origin.isEmpty())
+        return Verdict::Serve;
+    if (origin == QLatin1String("null"))
         return Verdict::Refuse;
     if (const std::optional<bool> decided = decisions.decision(origin))
         return *decided ? Verdict::Serve : Verdict::Refuse;

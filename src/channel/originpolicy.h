@@ -50,9 +50,10 @@ public:
     OriginPolicy() = default;
     OriginPolicy(const std::optional<QStringList> &allowedOrigins, Unknown unknown, const QString &decisionsFile);
 
-    /// A handshake without an Origin header (a local program, not a browser) is served. The origin "null"
-    /// (local files, sandboxed frames) is never asked about: it is served only when listed (or when every
-    /// origin is allowed).
+    /// Listed origins are served. Under "refuse" nothing else is; under "allow" everything is. Under "ask",
+    /// a handshake without an Origin header (a local program, not a browser) is served, the origin "null"
+    /// (local files, sandboxed frames) is refused without asking, a decided origin as decided, and any
+    /// other is asked about.
     Verdict verdict(const QString &origin) const;
     /// Remembers the operator's decision about origin.
     void decide(const QString &origin, bool allow);

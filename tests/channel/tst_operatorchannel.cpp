@@ -1,5 +1,8 @@
 // The operator channel with the router behind it, in the test process: one page at a time, limits, origins.
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
 
@@ -9,7 +12,6 @@
 namespace {
 
 const QString errorFrame2 = QStringLiteral("{\n    \"error\": 2\n}\n");
-const QString everyOriginLine = QStringLiteral("No allowed_origins configured: pages from every origin are accepted.");
 
 QStringList debugLines;
 QtMessageHandler previousHandler = nullptr;
@@ -54,6 +56,9 @@ private slots:
     void messageOver1MiBClosesWith1009();
     void originList_data();
     void originList();
+    void operatorDecides_data();
+    void operatorDecides();
+    void damagedDecisionsAreSetAside();
     void burstOfFailingMessages();
     void pagesInTurnThenTakeover();
 };
@@ -134,51 +139,139 @@ void TestOperatorChannel::messageOver1MiBClosesWith1009()
 
 void TestOperatorChannel::originList_data()
 {
-    QTest::addColumn<bool>("listed"); // the list is https://care.example.org and http://localhost:3000
+    QTest::addColumn<QString>("policy"); // "list" (https://care.example.org, http://localhost:3000, refuse), "ask",
+                                         // "allow", "list+null"
     QTest::addColumn<QString>("origin");
-    QTest::addColumn<bool>("allowed");
-    QTest::addRow("listed origin") << true << QStringLiteral("https://care.example.org") << true;
-    QTest::addRow("second listed origin") << true << QStringLiteral("http://localhost:3000") << true;
-    QTest::addRow("missing") << true << QString() << false;
-    QTest::addRow("null") << true << QStringLiteral("null") << false;
-    QTest::addRow("empty") << true << QStringLiteral("") << false;
-    QTest::addRow("prefix trick") << true << QStringLiteral("https://care.example.org.evil.test") << false;
-    QTest::addRow("suffix trick") << true << QStringLiteral("https://evilcare.example.org") << false;
-    QTest::addRow("subdomain") << true << QStringLiteral("https://x.care.example.org") << false;
-    QTest::addRow("http instead of https") << true << QStringLiteral("http://care.example.org") << false;
-    QTest::addRow("other port") << true << QStringLiteral("https://care.example.org:8443") << false;
-    QTest::addRow("scheme in other case") << true << QStringLiteral("HTTPS://care.example.org") << false;
-    QTest::addRow("trailing slash") << true << QStringLiteral("https://care.example.org/") << false;
-    QTest::addRow("listed origin plus port digit") << true << QStringLiteral("http://localhost:30001") << false;
-    QTest::addRow("no list, no origin") << false << QString() << true;
-    QTest::addRow("no list, any origin") << false << QStringLiteral("https://anything.example") << true;
+    QTest::addColumn<QString>("outcome"); // "served", "refused" (403) or "held" (until the operator decides)
+    const QString list = QStringLiteral("list"), served = QStringLiteral("served"), refused = QStringLiteral("refused"),
+                  held = QStringLiteral("held");
+    QTest::addRow("listed origin") << list << QStringLiteral("https://care.example.org") << served;
+    QTest::addRow("second listed origin") << list << QStringLiteral("http://localhost:3000") << served;
+    QTest::addRow("list: no origin") << list << QString() << refused;
+    QTest::addRow("list: null") << list << QStringLiteral("null") << refused;
+    QTest::addRow("prefix trick") << list << QStringLiteral("https://care.example.org.evil.test") << refused;
+    QTest::addRow("suffix trick") << list << QStringLiteral("https://evilcare.example.org") << refused;
+    QTest::addRow("subdomain") << list << QStringLiteral("https://x.care.example.org") << refused;
+    QTest::addRow("http instead of https") << list << QStringLiteral("http://care.example.org") << refused;
+    QTest::addRow("other port") << list << QStringLiteral("https://care.example.org:8443") << refused;
+    QTest::addRow("scheme in other case") << list << QStringLiteral("HTTPS://care.example.org") << refused;
+    QTest::addRow("trailing slash") << list << QStringLiteral("https://care.example.org/") << refused;
+    QTest::addRow("listed origin plus port digit") << list << QStringLiteral("http://localhost:30001") << refused;
+    QTest::addRow("null when listed") << QStringLiteral("list+null") << QStringLiteral("null") << served;
+    QTest::addRow("ask: no origin, a local program") << QStringLiteral("ask") << QString() << served;
+    QTest::addRow("ask: null is never asked about") << QStringLiteral("ask") << QStringLiteral("null") << refused;
+    QTest::addRow("ask: unknown origin") << QStringLiteral("ask") << QStringLiteral("https://anything.example") << held;
+    QTest::addRow("allow: any origin") << QStringLiteral("allow") << QStringLiteral("https://anything.example")
+                                       << served;
 }
 
 void TestOperatorChannel::originList()
 {
-    QFETCH(bool, listed);
+    QFETCH(QString, policy);
     QFETCH(QString, origin);
-    QFETCH(bool, allowed);
+    QFETCH(QString, outcome);
     InProcessConnector::Options options;
-    if (listed)
+    if (policy.startsWith(QLatin1String("list")))
         options.allowedOrigins =
             QStringList{QStringLiteral("https://care.example.org"), QStringLiteral("http://localhost:3000")};
+    if (policy == QLatin1String("list+null"))
+        options.allowedOrigins->append(QStringLiteral("null"));
+    if (policy == QLatin1String("allow"))
+        options.unknownOrigins = OriginPolicy::Unknown::Allow;
     InProcessConnector connector(options);
     QSignalSpy pages(&connector.channel, &OperatorChannel::pageConnected);
-    QCOMPARE(debugLines.count(everyOriginLine), listed ? 0 : 1);
+    QSignalSpy questions(&connector.channel, &OperatorChannel::originDecisionNeeded);
 
     PageClient page;
-    QCOMPARE(page.open(connector.url(), origin), allowed);
-    if (allowed) {
-        page.send(QStringLiteral("[]"));
-        QVERIFY(page.waitForFrames(1));
-        QCOMPARE(page.frames, QStringList{errorFrame2});
-    } else {
+    QCOMPARE(page.open(connector.url(), origin), outcome != QLatin1String("refused"));
+    if (outcome == QLatin1String("refused")) {
         // Refused at the handshake with HTTP 403, so the channel never sees a page.
         QVERIFY2(page.socket.errorString().contains(QLatin1String("status code: 403")),
                  qPrintable(page.socket.errorString()));
     }
-    QCOMPARE(pages.count(), allowed ? 1 : 0);
+    page.send(QStringLiteral("[]"));
+    if (outcome == QLatin1String("served"))
+        QVERIFY(page.waitForFrames(1));
+    QCOMPARE(questions.count(), outcome == QLatin1String("held") ? 1 : 0);
+    QCOMPARE(pages.count(), outcome == QLatin1String("served") ? 1 : 0);
+    QCOMPARE(page.frames.size(), outcome == QLatin1String("served") ? 1 : 0);
+}
+
+// A page from an unknown origin waits for the operator: unserved, unable to push the clinic's page off.
+void TestOperatorChannel::operatorDecides_data()
+{
+    QTest::addColumn<bool>("allow");
+    QTest::addRow("allowed") << true;
+    QTest::addRow("blocked") << false;
+}
+
+void TestOperatorChannel::operatorDecides()
+{
+    QFETCH(bool, allow);
+    const QString unknown = QStringLiteral("https://unknown.example");
+    QTemporaryDir dir;
+    InProcessConnector::Options options;
+    options.decisionsFile = dir.filePath(QStringLiteral("origin-decisions.json"));
+    auto connector = std::make_unique<InProcessConnector>(options);
+    QSignalSpy questions(&connector->channel, &OperatorChannel::originDecisionNeeded);
+    PageClient clinic;
+    QVERIFY(clinic.open(connector->url()));
+
+    // It reconnects while the operator thinks: still one question.
+    auto first = std::make_unique<PageClient>();
+    QVERIFY(first->open(connector->url(), unknown));
+    first.reset();
+    PageClient waiting;
+    QVERIFY(waiting.open(connector->url(), unknown));
+    waiting.send(QStringLiteral("[1]"));
+    waiting.send(QStringLiteral("[2]"));
+    // The clinic's page is served meanwhile; its answer also shows the held messages were not.
+    clinic.send(QStringLiteral("[]"));
+    QVERIFY(clinic.waitForFrames(1));
+    QCOMPARE(clinic.frames, QStringList{errorFrame2});
+    QVERIFY(waiting.frames.isEmpty());
+    QCOMPARE(questions.count(), 1);
+    QCOMPARE(questions.first().first().toString(), unknown);
+
+    connector->channel.decideOrigin(unknown, allow);
+    if (allow) {
+        // Its held messages are carried out in order, and it takes over as a new page does.
+        QVERIFY(waiting.waitForFrames(2));
+        QCOMPARE(waiting.frames, (QStringList{errorFrame2, errorFrame2}));
+        QVERIFY(clinic.waitForDisconnected());
+        QCOMPARE(clinic.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    } else {
+        QVERIFY(waiting.waitForDisconnected());
+        QCOMPARE(waiting.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+        QVERIFY(waiting.frames.isEmpty());
+    }
+    QCOMPARE(debugLines.filter(QStringLiteral("\"[1]\"")).size(), allow ? 1 : 0);
+
+    // Remembered, also by a connector started later: no second question.
+    connector = std::make_unique<InProcessConnector>(options);
+    QSignalSpy later(&connector->channel, &OperatorChannel::originDecisionNeeded);
+    PageClient again;
+    QCOMPARE(again.open(connector->url(), unknown), allow);
+    QCOMPARE(later.count(), 0);
+}
+
+void TestOperatorChannel::damagedDecisionsAreSetAside()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("origin-decisions.json"));
+    QFile damaged(file);
+    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("{\"allowed\": [1") > 0);
+    damaged.close();
+    InProcessConnector::Options options;
+    options.decisionsFile = file;
+    InProcessConnector connector(options);
+    QVERIFY(connector.listening);
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("origin-decisions.json.damaged-*")}).size(), 1);
+    QVERIFY(!QFile::exists(file));
+    QSignalSpy questions(&connector.channel, &OperatorChannel::originDecisionNeeded);
+    PageClient page;
+    QVERIFY(page.open(connector.url(), QStringLiteral("https://unknown.example")));
+    QTRY_COMPARE(questions.count(), 1);
 }
 
 void TestOperatorChannel::burstOfFailingMessages()

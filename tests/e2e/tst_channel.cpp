@@ -105,7 +105,8 @@ void TestChannel::portTakenKeepsRunning()
     QJsonObject configuration = configurationWith(QStringLiteral("check_updates"), true);
     configuration.insert(QStringLiteral("download_server"), manifests.url().toString());
     ConnectorProcess connector;
-    QVERIFY(connector.start(configuration));
+    QVERIFY(connector.writeConfiguration(configuration));
+    connector.startRaw({connector.configPath()});
     QVERIFY(connector.waitForLog(QStringLiteral("Cannot listen on")));
     QVERIFY(connector.log().contains(QStringLiteral("address is already in use"), Qt::CaseInsensitive));
     QTRY_COMPARE(manifests.requestedPaths.size(), 1);

@@ -45,13 +45,16 @@ QString ConnectorProcess::configPath() const
     return workDir.filePath(QStringLiteral("connector.json"));
 }
 
-bool ConnectorProcess::start(const QJsonObject &configuration, const QProcessEnvironment &environment)
+bool ConnectorProcess::writeConfiguration(const QJsonObject &configuration)
 {
     QFile file(configPath());
-    if (!file.open(QIODevice::WriteOnly))
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(configuration).toJson()) > 0;
+}
+
+bool ConnectorProcess::start(const QJsonObject &configuration, const QProcessEnvironment &environment)
+{
+    if (!writeConfiguration(configuration))
         return false;
-    file.write(QJsonDocument(configuration).toJson());
-    file.close();
     // The probe below cannot tell whose listener answers: one still held for an ended connector would pass
     // for this one, and the page would then meet that listener or, once it is gone, none yet.
     if (!waitForPortFree())

@@ -27,6 +27,8 @@ public:
     bool start(const QJsonObject &configuration = defaultConfiguration(),
                const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     /// Starts the connector with exactly these arguments and does not wait for the port.
+    /// Writes the configuration file that start() passes to the connector.
+    bool writeConfiguration(const QJsonObject &configuration);
     void startRaw(const QStringList &arguments,
                   const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     bool waitForListening(int timeoutMs = 10000) const;
