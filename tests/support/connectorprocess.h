@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QWebSocket>
 
+#include <functional>
 #include <memory>
 
 /// The built connector, started with a configuration file in its own temporary folder.
@@ -81,4 +82,8 @@ public:
     QStringList frames;
     QWebSocket socket;
     bool closed = false;
+
+private:
+    /// Runs the event loop until done() holds or the time is up; whether it holds.
+    bool waitUntil(const std::function<bool()> &done, int timeoutMs);
 };
