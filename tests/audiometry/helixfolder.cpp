@@ -7,9 +7,12 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
-#include <csignal>
 #include <functional>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
 #include <sys/types.h>
+#endif
 
 HelixFolder::HelixFolder(const QString &folder) : path(folder)
 {
@@ -83,8 +86,13 @@ QList<qint64> HelixFolder::processes() const
 
 void HelixFolder::killProcesses() const
 {
+#ifndef Q_OS_UNIX
+    // The processes are read from /proc: there are none to kill elsewhere.
+    return;
+#else
     for (const qint64 pid : processes())
         ::kill(static_cast<pid_t>(pid), SIGKILL);
+#endif
 }
 
 QList<qint64> foreignHelixProcesses(const QString &folder)
