@@ -11,19 +11,9 @@
 #include <cstdio>
 #include <functional>
 
-namespace {
+#include "benchwait.h"
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
+namespace {
 
 // Resident memory of a process in kB, from /proc (Linux only).
 qint64 residentKb(qint64 pid)

@@ -12,19 +12,9 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+#include "benchwait.h"
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
+namespace {
 
 struct Figures
 {
