@@ -121,6 +121,8 @@ export declare const DEFAULT_URL: 'ws://localhost:1024';
 export declare const MAX_MESSAGE_BYTES: 1048576;
 /** Close code of a connection that another page took over; the client does not reconnect after it. */
 export declare const CLOSE_TAKEN_OVER: 1000;
+/** Close code when the operator blocked this page's origin; the client then stays away. */
+export declare const CLOSE_BLOCKED: 1008;
 
 export type RequiredPatientKey = 'first_name' | 'last_name' | 'birth_date' | 'code' | 'gender' | 'height' | 'weight';
 export declare const REQUIRED_PATIENT_KEYS: readonly RequiredPatientKey[];
@@ -173,8 +175,9 @@ export declare class NotConnectedError extends Error {
 export declare function decodeFrame(text: string): Frame;
 
 /**
- * Throws CommandValidationError unless appPath is a non-empty string ending with "/" or "\" that does not name a
- * network share (the connector refuses those).
+ * Throws CommandValidationError unless appPath is an absolute folder on a local drive, as the connector accepts it:
+ * "C:\..." or "C:/..." (Windows) or "/..." (elsewhere), no network share or device path, no ".." segment. The
+ * trailing separator may be left out.
  */
 export declare function validateAppPath(appPath: unknown): asserts appPath is string;
 
@@ -224,9 +227,10 @@ export interface SanveroConnectorOptions {
 
 /**
  * "disconnected": not started, or disconnect() was called; "connecting": an attempt is under way; "connected";
- * "reconnecting": waiting for the next attempt; "taken-over": another page connected, connect() takes it back.
+ * "reconnecting": waiting for the next attempt; "taken-over": another page connected, connect() takes it back;
+ * "blocked": the operator blocked this page's origin (close code 1008), no retry is scheduled.
  */
-export type ConnectionState = 'disconnected' | 'connecting' | 'connected' | 'reconnecting' | 'taken-over';
+export type ConnectionState = 'disconnected' | 'connecting' | 'connected' | 'reconnecting' | 'taken-over' | 'blocked';
 
 export declare class FrameEvent<F extends Frame = Frame> extends Event {
     readonly frame: F;
@@ -246,6 +250,8 @@ export interface CloseEvent extends Event {
     readonly reason: string;
     /** True for close code 1000 on an open connection: another page took over, and no retry is scheduled. */
     readonly takenOver: boolean;
+    /** True for close code 1008 on an open connection: the operator blocked the origin, and no retry is scheduled. */
+    readonly blocked: boolean;
     /** Delay of the scheduled retry in ms, or null when none is scheduled. */
     readonly reconnectIn: number | null;
 }
@@ -269,7 +275,7 @@ export declare class SanveroConnector extends EventTarget {
     readonly url: string;
     readonly state: ConnectionState;
     readonly connected: boolean;
-    /** Opens the connection now, also while waiting to retry or after another page took over. */
+    /** Opens the connection now, also while waiting to retry, after another page took over or a block. */
     connect(): void;
     /** Closes the connection (code 1000) and stops retrying. */
     disconnect(): void;

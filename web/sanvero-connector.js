@@ -136,20 +136,26 @@ export function decodeFrame(text) {
     return { kind, code, name: socketMessageName(code), payload, isError: kind === 'error' };
 }
 
-/** Throws CommandValidationError unless appPath can name an application folder for the connector. */
+/**
+ * Throws CommandValidationError unless appPath names a folder the connector accepts: an absolute path on a local
+ * drive, "C:\..." or "C:/..." on Windows, "/..." elsewhere (the client does not know the connector's system, so
+ * either passes here), without a ".." segment. The trailing separator may be left out; the connector adds it.
+ */
 export function validateAppPath(appPath) {
     if (typeof appPath !== 'string') {
         throw new CommandValidationError(`appPath must be a string, got ${appPath === null ? 'null' : typeof appPath}`);
     }
-    if (appPath === '') {
-        throw new CommandValidationError('appPath is empty');
-    }
-    // The connector appends file names to the path directly, so a path without its separator names the wrong files.
-    if (!appPath.endsWith('/') && !appPath.endsWith('\\')) {
-        throw new CommandValidationError(`appPath must end with a path separator ("\\" on Windows): ${appPath}`);
-    }
+    // "\\server\share", "//server/share", "\\?\UNC\...", "\\.\...": another machine's share or a device path.
     if (/^[\\/]{2}/.test(appPath)) {
         throw new CommandValidationError(`appPath names a network share, which the connector refuses: ${appPath}`);
+    }
+    // Also refuses "\??\UNC\...", "C:" without a separator, relative paths and "file:" addresses.
+    if (!/^[A-Za-z]:[\\/]/.test(appPath) && !appPath.startsWith('/')) {
+        throw new CommandValidationError(`appPath must be an absolute folder on a local drive: ${appPath}`);
+    }
+    // A ".." segment could climb out of any folder.
+    if (appPath.split(/[\\/]/).includes('..')) {
+        throw new CommandValidationError(`appPath must not hold a ".." segment: ${appPath}`);
     }
 }
 
@@ -246,6 +252,12 @@ export function reconnectDelay(attempt, backoff = DEFAULT_BACKOFF) {
  */
 export const CLOSE_TAKEN_OVER = 1000;
 
+/**
+ * Close code (policy violation) the connector uses when the operator blocked this page's origin.
+ * This page then stays away: the connector refuses every later handshake from the origin.
+ */
+export const CLOSE_BLOCKED = 1008;
+
 /** Event dispatched for a frame: under the frame's name, and as "frame". */
 export class FrameEvent extends Event {
     constructor(type, frame) {
@@ -271,8 +283,9 @@ const OPEN = 1;
  * Connection to the connector that stays up by itself.
  *
  * States: "disconnected" (not started, or disconnect() was called), "connecting", "connected",
- * "reconnecting" (waiting for the next attempt after the connection was lost or could not be made) and
- * "taken-over" (another page connected; connect() takes the connection back).
+ * "reconnecting" (waiting for the next attempt after the connection was lost or could not be made),
+ * "taken-over" (another page connected; connect() takes the connection back) and "blocked" (the operator blocked
+ * this page's origin; connect() tries again, which helps only once the decision is reset).
  *
  * Events: one per frame named after the frame (e.g. "HELIX_RESULTS") and "frame" for every frame, both FrameEvent;
  * "statechange", "open" and "close" (ConnectionEvent); "protocolerror" for a frame that can't be decoded.
@@ -316,7 +329,7 @@ export class SanveroConnector extends EventTarget {
         return this.#state === 'connected';
     }
 
-    /** Opens the connection now, also while waiting for a reconnect or after another page took over. */
+    /** Opens the connection now, also while waiting for a reconnect, after another page took over or a block. */
     connect() {
         if (this.#state === 'connecting' || this.#state === 'connected') {
             return;
@@ -411,9 +424,10 @@ export class SanveroConnector extends EventTarget {
         const wasConnected = this.#state === 'connected';
         this.#socket = null;
         const takenOver = wasConnected && event.code === CLOSE_TAKEN_OVER;
+        const blocked = wasConnected && event.code === CLOSE_BLOCKED;
         let reconnectIn = null;
-        if (takenOver) {
-            this.#setState('taken-over');
+        if (takenOver || blocked) {
+            this.#setState(takenOver ? 'taken-over' : 'blocked');
         } else {
             reconnectIn = reconnectDelay(this.#attempt, this.#backoff);
             this.#attempt += 1;
@@ -424,7 +438,13 @@ export class SanveroConnector extends EventTarget {
             this.#setState('reconnecting');
         }
         this.dispatchEvent(
-            new ConnectionEvent('close', { code: event.code, reason: event.reason ?? '', takenOver, reconnectIn }),
+            new ConnectionEvent('close', {
+                code: event.code,
+                reason: event.reason ?? '',
+                takenOver,
+                blocked,
+                reconnectIn,
+            }),
         );
     }
 

@@ -246,13 +246,18 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
         );
     });
 
-    await t.test('the page stays away after another page took over, until Connect', async () => {
-        fake.closeClients(1000);
-        await waitForState(page, 'taken-over');
-        await page.waitForSelector('#log li.connection[data-close-code="1000"]');
-        await page.click('#connect');
-        await waitForState(page, 'connected');
-    });
+    for (const [code, state] of [
+        [1000, 'taken-over'],
+        [1008, 'blocked'],
+    ]) {
+        await t.test(`the page stays away after close code ${code} as ${state}, until Connect`, async () => {
+            fake.closeClients(code);
+            await waitForState(page, state);
+            await page.waitForSelector(`#log li.connection[data-close-code="${code}"]`);
+            await page.click('#connect');
+            await waitForState(page, 'connected');
+        });
+    }
 
     assert.deepEqual(pageErrors, []);
 });

@@ -217,14 +217,27 @@ describe('validateAppPath', () => {
         ['a number', 5],
         ['an object', {}],
         ['empty text', ''],
-        ['a Windows path without its backslash', 'C:\\Helix'],
-        ['a path without its slash', '/opt/helix'],
+        ['a relative path', 'Helix\\'],
+        ['a relative path with a dot', './helix/'],
+        ['a drive without separator', 'C:Helix\\'],
+        ['a drive alone', 'C:'],
+        ['a path from the current drive', '\\Helix\\'],
         ['a network share with backslashes', '\\\\server\\share\\Helix\\'],
         ['a network share with slashes', '//server/share/Helix/'],
+        ['a network share with mixed separators', '\\/server/share/'],
+        ['a long UNC path', '\\\\?\\UNC\\server\\share\\'],
+        ['a long local path', '\\\\?\\C:\\Helix\\'],
+        ['an NT UNC path', '\\??\\UNC\\server\\share\\'],
+        ['a device path', '\\\\.\\C:\\Helix\\'],
+        ['a file address', 'file:///C:/Helix/'],
+        ['a ".." segment', 'C:\\Clinic\\..\\Users\\op\\Downloads\\'],
+        ['a ".." segment with slashes', '/opt/../home/op/Downloads/'],
+        ['a ".." at the end', '/opt/helix/..'],
     ]) {
         it(`refuses ${name}`, () => assert.throws(() => validateAppPath(value), CommandValidationError));
     }
-    for (const value of ['C:\\Helix\\', 'C:/Helix/', '/opt/helix/', 'relative/']) {
+    // Without its trailing separator too: the connector adds it.
+    for (const value of ['C:\\Helix\\', 'c:/Helix/', 'C:\\Helix', '/opt/helix/', '/opt/helix', '/opt/helix..v2/']) {
         it(`accepts ${JSON.stringify(value)}`, () => assert.doesNotThrow(() => validateAppPath(value)));
     }
 });
@@ -285,7 +298,7 @@ describe('encodeCommand', () => {
     });
 
     it('refuses a bad appPath before looking at the patient', () => {
-        assert.throws(() => encodeCommand('START_POLYSOMNO', 'C:\\SomnoPanel', null), /path separator/);
+        assert.throws(() => encodeCommand('START_POLYSOMNO', 'SomnoPanel\\', null), /absolute folder/);
     });
 
     it('accepts a command of exactly the size limit in UTF-8 bytes and refuses one byte more', () => {
@@ -538,29 +551,36 @@ describe('SanveroConnector', () => {
         });
     }
 
-    it('stays away after another page took the connection over, until connect() is called', () => {
-        const { client, timers, lastSocket, WebSocket, states } = setup();
-        const closes = [];
-        client.addEventListener('close', (event) => closes.push([event.code, event.takenOver, event.reconnectIn]));
-        client.connect();
-        lastSocket().accept();
-        lastSocket().drop(1000);
-        assert.equal(client.state, 'taken-over');
-        assert.equal(timers.pending.size, 0);
-        assert.deepEqual(closes, [[1000, true, null]]);
-        client.connect();
-        assert.equal(WebSocket.instances.length, 2);
-        lastSocket().accept();
-        assert.deepEqual(states, ['connecting', 'connected', 'taken-over', 'connecting', 'connected']);
-    });
+    for (const [code, state, why] of [
+        [1000, 'taken-over', 'another page took the connection over'],
+        [1008, 'blocked', 'the operator blocked the origin'],
+    ]) {
+        it(`stays away after close code ${code}: ${why}, until connect() is called`, () => {
+            const { client, timers, lastSocket, WebSocket, states } = setup();
+            const closes = [];
+            client.addEventListener('close', (event) =>
+                closes.push([event.code, event.takenOver, event.blocked, event.reconnectIn]),
+            );
+            client.connect();
+            lastSocket().accept();
+            lastSocket().drop(code);
+            assert.equal(client.state, state);
+            assert.equal(timers.pending.size, 0);
+            assert.deepEqual(closes, [[code, code === 1000, code === 1008, null]]);
+            client.connect();
+            assert.equal(WebSocket.instances.length, 2);
+            lastSocket().accept();
+            assert.deepEqual(states, ['connecting', 'connected', state, 'connecting', 'connected']);
+        });
 
-    it('retries when a connection attempt ends with 1000 before it opened', () => {
-        const { client, timers, lastSocket } = setup();
-        client.connect();
-        lastSocket().drop(1000);
-        assert.equal(client.state, 'reconnecting');
-        assert.equal(timers.pending.size, 1);
-    });
+        it(`retries when a connection attempt ends with ${code} before it opened`, () => {
+            const { client, timers, lastSocket } = setup();
+            client.connect();
+            lastSocket().drop(code);
+            assert.equal(client.state, 'reconnecting');
+            assert.equal(timers.pending.size, 1);
+        });
+    }
 
     it('disconnect() closes normally, stops retrying and ignores the old socket', () => {
         const { client, timers, lastSocket, WebSocket } = setup();

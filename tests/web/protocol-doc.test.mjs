@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { describe, it } from 'node:test';
 
-import { SocketMessage, decodeFrame, encodeCommand } from '../../web/sanvero-connector.js';
+import { SanveroConnector, SocketMessage, decodeFrame, encodeCommand } from '../../web/sanvero-connector.js';
 import { qtJson } from './qt-json.mjs';
 
 const read = (path) => readFileSync(new URL(`../../${path}`, import.meta.url), 'utf8');
@@ -102,6 +102,36 @@ describe('docs/protocol.md', () => {
             const text = block.trimEnd();
             const { appPath, args } = JSON.parse(text);
             assert.equal(encodeCommand(args.command, appPath, args.patient), text);
+        }
+    });
+});
+
+/** The client's state after the connector closed an open connection with code. */
+function stateAfterClose(code) {
+    let socket;
+    const WebSocket = class extends EventTarget {
+        constructor() {
+            super();
+            socket = this;
+        }
+    };
+    const client = new SanveroConnector({ WebSocket, setTimeout: () => 0, clearTimeout: () => {} });
+    client.connect();
+    socket.dispatchEvent(new Event('open'));
+    socket.dispatchEvent(Object.assign(new Event('close'), { code }));
+    return client.state;
+}
+
+describe('docs/protocol.md close codes', () => {
+    it('say what the client does after each code', () => {
+        const rows = [
+            ...section(doc, 'Connection').matchAll(
+                /^\| (\d+) \|[^|]*\| (?:stays away \(state "([a-z-]+)"\)|reconnects)/gm,
+            ),
+        ];
+        assert.ok(rows.length >= 4, 'close code rows found');
+        for (const [, code, state] of rows) {
+            assert.equal(stateAfterClose(Number(code)), state ?? 'reconnecting', `after close code ${code}`);
         }
     });
 });

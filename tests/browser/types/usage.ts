@@ -44,10 +44,12 @@ connector.addEventListener('frame', (event) => {
 });
 connector.addEventListener('close', (event) => {
     const retry: number | null = event.reconnectIn;
-    void [retry, event.takenOver, event.code];
+    const blocked: boolean = event.blocked;
+    void [retry, event.takenOver, blocked, event.code];
 });
 connector.addEventListener('statechange', (event) => {
     if (event.state === 'taken-over') connector.connect();
+    if (event.state === 'blocked') connector.disconnect();
 });
 
 const patient: Patient = {
