@@ -127,14 +127,19 @@ void OperatorChannel::decideOrigin(const QString &origin, bool allow)
     policy.decide(origin, allow);
     qDebug() << (allow ? "Page origin allowed:" : "Page origin blocked:") << origin;
     const QList<HeldPage> pages = held.take(origin);
-    for (const HeldPage &page : pages) {
+    for (int i = 0; i < pages.size(); ++i) {
+        const HeldPage &page = pages.at(i);
         if (!allow) {
             page.socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QString());
-            continue;
+        } else if (i + 1 < pages.size()) {
+            // An earlier connection of the same page, superseded by its reconnection: it would be taken over at
+            // once, and the answers to its commands would reach the newer one.
+            page.socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        } else {
+            admit(page.socket);
+            for (const QString &message : page.messages)
+                emit textMessageReceived(message);
         }
-        admit(page.socket);
-        for (const QString &message : page.messages)
-            emit textMessageReceived(message);
     }
 }
 

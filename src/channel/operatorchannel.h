@@ -46,8 +46,9 @@ public:
 public slots:
     void sendMessage(SocketMessage code, const QJsonObject &args);
     void sendErrorMessage(SocketMessage code);
-    /// The operator's decision about a page origin: its waiting pages are served from now on, taking over
-    /// as a new page does, and their held messages are carried out in order; or they are closed with 1008.
+    /// The operator's decision about a page origin. Allowed: its most recent waiting page is served from now
+    /// on, taking over as a new page does, and its held messages are carried out in order (earlier connections
+    /// of that origin are closed with 1000). Blocked: its waiting pages are closed with 1008.
     void decideOrigin(const QString &origin, bool allow);
 
 signals:
