@@ -2,6 +2,7 @@
 #include "app/originprompt.h"
 
 #include <QAbstractButton>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -43,6 +44,16 @@ void OriginPrompt::ask(const QString &origin)
         open.remove(origin);
         channel->decideOrigin(origin, box->clickedButton() == allow);
     });
+    box->installEventFilter(this);
     box->setModal(false);
     box->show();
+}
+
+bool OriginPrompt::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const bool letter = key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z;
+    return letter && !(key->modifiers() & Qt::AltModifier);
 }

@@ -22,6 +22,11 @@ public:
 public slots:
     void ask(const QString &origin);
 
+protected:
+    /// A message box presses a button for its plain mnemonic letter; here only Alt with it counts, so a
+    /// keystroke meant for another window never lets a page in.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     OperatorChannel *channel;
     QSet<QString> open;

@@ -159,6 +159,10 @@ void TestOriginBox::operatorDecidesAndTheDecisionsLast()
     shown = waitForBoxes();
     QCOMPARE(shown.size(), 1);
     QVERIFY(answered(clinic)); // and the command was read, so it waits for the decision
+    // A plain "a" typed for another window lets nothing in; only Alt+A does.
+    QVERIFY(display.pressKey(shown.first(), QStringLiteral("a")));
+    QVERIFY(answered(clinic));
+    QCOMPARE(boxes().size(), 1);
     QVERIFY(display.pressKey(shown.first(), QStringLiteral("alt+a")));
     QVERIFY(allowed.waitForFrames(1));
     QCOMPARE(allowed.codes(), QList<int>{1008});

@@ -18,6 +18,8 @@ private slots:
     void unpackerLocation_data();
     void unpackerLocation();
     void failedStartIsReported();
+    void downloadPercent_data();
+    void downloadPercent();
 };
 
 void TestInstallationRules::downloadUrl_data()
@@ -115,6 +117,30 @@ void TestInstallationRules::failedStartIsReported()
     ProgramLauncher launcher;
     QVERIFY(!launcher.startDetached(notProgram, {}, dir.path()));
     QVERIFY(!launcher.startDetached(dir.filePath(QStringLiteral("missing.exe")), {}, dir.path()));
+}
+
+void TestInstallationRules::downloadPercent_data()
+{
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<int>("percent"); // -1: no step is reported
+    QTest::addRow("50 of 200") << qint64(50) << qint64(200) << 25;
+    QTest::addRow("1 of 3 truncated") << qint64(1) << qint64(3) << 33;
+    QTest::addRow("2 of 3 truncated, not rounded") << qint64(2) << qint64(3) << 66;
+    QTest::addRow("beyond 32 bits") << qint64(3000000000) << qint64(6000000000) << 50;
+    QTest::addRow("unknown total") << qint64(4096) << qint64(-1) << -1;
+    QTest::addRow("zero total") << qint64(0) << qint64(0) << -1;
+}
+
+void TestInstallationRules::downloadPercent()
+{
+    QFETCH(qint64, received);
+    QFETCH(qint64, total);
+    QFETCH(int, percent);
+    const std::optional<qint64> reported = HelixInstallation::progressPercent(received, total);
+    QCOMPARE(reported.has_value(), percent >= 0);
+    if (reported)
+        QCOMPARE(*reported, qint64(percent));
 }
 
 QTEST_GUILESS_MAIN(TestInstallationRules)
