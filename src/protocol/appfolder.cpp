@@ -18,7 +18,7 @@ const QLatin1Char nativeSeparator('/');
 
 } // namespace
 
-AppFolder::AppFolder(const QString &path) : folder(path)
+AppFolder::AppFolder(const QString &path) : folder(path), acceptable(isLocalFolder(path))
 {
     // The fixed names are appended directly: without a trailing separator they would run into the
     // folder's own name.
@@ -26,7 +26,7 @@ AppFolder::AppFolder(const QString &path) : folder(path)
         folder += nativeSeparator;
 }
 
-bool AppFolder::isAcceptable() const
+bool AppFolder::isLocalFolder(const QString &folder)
 {
     // Only an absolute path on a local drive: the page must not make the connector write into or start
     // programs from a network share ("\\host\share", "//host/share", "\\?\UNC\...", "\\.\..."), a

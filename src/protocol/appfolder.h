@@ -17,7 +17,7 @@ public:
 
     /// Whether the connector may write into and start programs from this folder: only an absolute path on
     /// a local drive ("C:\\..." or "C:/..." on Windows, "/..." elsewhere) without a ".." segment.
-    bool isAcceptable() const;
+    bool isAcceptable() const { return acceptable; }
 
     /// The folder followed directly by a fixed relative name given in Windows form.
     QString join(const QString &windowsName) const;
@@ -26,5 +26,9 @@ public:
     static QString nativeName(const QString &windowsName);
 
 private:
+    /// The rule, applied to the path as the page sent it.
+    static bool isLocalFolder(const QString &path);
+
     QString folder;
+    bool acceptable = false;
 };

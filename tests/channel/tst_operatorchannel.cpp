@@ -14,6 +14,12 @@ namespace {
 const QString errorFrame2 = QStringLiteral("{\n    \"error\": 2\n}\n");
 
 QStringList debugLines;
+
+// An absolute local folder on this system where nothing is installed.
+QString nowhere()
+{
+    return QDir::rootPath() + QStringLiteral("nowhere/");
+}
 QtMessageHandler previousHandler = nullptr;
 
 // The connector's debug lines are collected, not printed: a burst would flood the output.
@@ -73,7 +79,8 @@ void TestOperatorChannel::answerAndServingGoesOn_data()
                               << QStringLiteral("\"hello\"");
     // A command no bridge serves is accepted by the routing and answered by nobody.
     QTest::addRow("accepted command without reply")
-        << QVariant(QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "/nowhere/", "args": {"command": "UNKNOWN"}})"))
+        << QVariant(QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "%1", "args": {"command": "UNKNOWN"}})")
+                        .arg(nowhere()))
         << QStringList() << QStringLiteral("Poly...");
     QTest::addRow("text of 1 MiB, the most a message may carry")
         << QVariant(QString(1024 * 1024, QLatin1Char('x'))) << QStringList{errorFrame2} << QStringLiteral("\"[]\"");
@@ -279,9 +286,11 @@ void TestOperatorChannel::burstOfFailingMessages()
     // Each fails somewhere else: the envelope, a bridge's command check, its installation check.
     const QStringList messages{
         QStringLiteral("not json"),
-        QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "/nowhere/", "args": {"patient": {}}})"),
-        QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "/nowhere/", "args": {"command": "START_AUDIOMETRY"}})"),
-        QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "/nowhere/", "args": {"command": "START_POLYSOMNO"}})"),
+        QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "%1", "args": {"patient": {}}})").arg(nowhere()),
+        QStringLiteral(R"({"type": "AUDIOMETRY", "appPath": "%1", "args": {"command": "START_AUDIOMETRY"}})")
+            .arg(nowhere()),
+        QStringLiteral(R"({"type": "POLYSOMNO", "appPath": "%1", "args": {"command": "START_POLYSOMNO"}})")
+            .arg(nowhere()),
     };
     const QList<int> answers{INVALID_ARGUMENTS, MISSING_COMMAND, HELIX_NOT_INSTALLED, POLYSOMNO_NOT_INSTALLED};
     const int rounds = 300;

@@ -1,5 +1,6 @@
 // Patient registration on real SQLite files: the bridge driven directly with a recording launcher, and the
 // checks a command passes first, seen by a real page through the in-process connector.
+#include <QDebug>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -267,7 +268,10 @@ void TestPatientRegistration::replyThenStart()
 
     // The debug lines in their order: patient checked, database path, database opened.
     const int complete = outcome.log.indexOf(QStringLiteral("Patient complete"));
-    const int path = outcome.log.indexOf(QLatin1Char('"') + installation.databasePath() + QLatin1Char('"'));
+    // The path as the bridge joins it (with this system's separators), written as the debug stream writes it.
+    QString pathLine;
+    QDebug(&pathLine) << AppFolder(installation.appPath()).join(QStringLiteral("SomnoDB\\SomnoDB.mdb"));
+    const int path = outcome.log.indexOf(pathLine.trimmed());
     const int opened = outcome.log.indexOf(QStringLiteral("Database opened"));
     QVERIFY2(complete >= 0 && complete < path && path < opened, qPrintable(outcome.log.join(QLatin1Char('\n'))));
     // The reply goes out with the database closed, before the application is started.
