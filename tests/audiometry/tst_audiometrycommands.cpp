@@ -268,7 +268,7 @@ void TestAudiometryCommands::applicationThatCannotStart()
     QCOMPARE(page->frame(0), error(1011));
     // No exam is left waiting for a result.
     QTRY_VERIFY(connector->router->findChildren<HelixExam *>().isEmpty());
-    QCOMPARE(connector->router->findChildren<HelixAudiometry *>().size(), 0);
+    QTRY_COMPARE(connector->router->findChildren<HelixAudiometry *>().size(), 0);
 }
 
 // A page must not make the connector write or start anything outside an absolute local folder.

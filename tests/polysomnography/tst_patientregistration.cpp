@@ -280,7 +280,8 @@ void TestPatientRegistration::replyThenStart()
     // Started then: the absolute path as one program, blanks and brackets kept, no arguments, the connector's
     // own working folder.
     QCOMPARE(outcome.starts.size(), 1);
-    QCOMPARE(outcome.starts.constFirst().program, installation.executablePath());
+    QCOMPARE(outcome.starts.constFirst().program,
+             AppFolder(installation.appPath()).join(QStringLiteral("bin\\SomnoPanel.exe")));
     QCOMPARE(outcome.starts.constFirst().arguments, QStringList());
     QCOMPARE(outcome.starts.constFirst().workingDirectory, QString());
 }
