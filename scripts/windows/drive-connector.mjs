@@ -130,7 +130,7 @@ async function exam(page, helix, expectedRequest, log) {
         page.send(audiometry(helixAppPath, { command: 'START_AUDIOMETRY', patient: examplePatient }));
         const started = await page.next();
         figures.push([round, performance.now() - sent]);
-        check(sameJson(started, { args: { first_name: 'Sample', last_name: 'Patient' }, message: 1008 }),
+        check(sameJson(started, { args: { code: 'P0042', first_name: 'Sample', last_name: 'Patient' }, message: 1008 }),
             `${round}: 1008`, JSON.stringify(started));
         const request = fs.readFileSync(path.join(helix, 'XCHG', 'hedeprax.gdt'));
         check(request.equals(expectedRequest), `${round}: XCHG\\hedeprax.gdt holds the worked example's bytes`,
@@ -138,7 +138,7 @@ async function exam(page, helix, expectedRequest, log) {
         const result = await page.next();
         // The simulator copies its result just after writing it; the copy is what the frame must carry.
         await waitFor("the simulator's copy of its result", () => fs.existsSync(lastResult));
-        check(result.message === 1005 &&
+        check(result.message === 1005 && result.args.code === 'P0042' &&
                 result.args.results === fs.readFileSync(lastResult, 'utf8'),
             `${round}: 1005 carries the simulator's result file`, JSON.stringify(result));
     }
