@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <algorithm>
-
 #include "audiometry/gdtrequest.h"
 #include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
@@ -169,6 +167,5 @@ std::optional<QDateTime> HelixAudiometry::writeRequestFile(const Patient &patien
 
 bool HelixAudiometry::helixIsRunning() const
 {
-    const QStringList names = settings.programs->names();
-    return std::any_of(names.begin(), names.end(), [](const QString &name) { return name.contains(helixExeName); });
+    return settings.programs->runs(helixExeName);
 }
