@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonValue>
 #include <QVariant>
 
@@ -170,9 +171,10 @@ void Polysomno::startPolysomno(const Patient &patient)
                                             {QStringLiteral("last_name"), QJsonValue(patient.lastName)},
                                             {QStringLiteral("statistics"), listMeasurements()},
                                         });
-    // The program path alone, no arguments, so a path with blanks starts the program too; the new process
-    // keeps the connector's working directory. The patient stays registered whether or not it starts.
-    if (!settings.launcher->startDetached(polysomnoExe(), QStringList(), QString())) {
+    // The program path alone, no arguments, so a path with blanks starts the program too; it runs in its
+    // "bin" folder, as from its shortcut, whatever the connector's own working folder is. The patient
+    // stays registered whether or not it starts.
+    if (!settings.launcher->startDetached(polysomnoExe(), QStringList(), QFileInfo(polysomnoExe()).absolutePath())) {
         qDebug() << "SomnoPanel could not be started:" << polysomnoExe();
         emit sendErrorMessage(POLYSOMNO_START_FAILED);
     }

@@ -195,7 +195,8 @@ void TestAudiometryExams::runningApplicationIsNotStartedAgain()
     QVERIFY(page->waitForFrames(1));
     QCOMPARE(connector->launcher.starts.size(), started ? 1 : 0);
 
-    // With only explorer.exe left the next exam starts it, by its absolute path and with no arguments.
+    // With only explorer.exe left the next exam starts it: by its absolute path, with no arguments, in its
+    // own folder.
     connector->programs.listed.removeLast();
     page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
     QVERIFY(page->waitForFrames(2));
@@ -204,6 +205,7 @@ void TestAudiometryExams::runningApplicationIsNotStartedAgain()
     const RecordingLauncher::Start &start = connector->launcher.starts.constLast();
     QCOMPARE(start.program, helix->folder() + QStringLiteral("/Helix.exe"));
     QCOMPARE(start.arguments, QStringList());
+    QCOMPARE(start.workingDirectory, helix->folder());
 }
 
 QTEST_GUILESS_MAIN(TestAudiometryExams)

@@ -273,12 +273,11 @@ void TestPatientRegistration::replyThenStart()
     // The reply goes out with the database closed, before the application is started.
     QVERIFY(!outcome.databaseOpenAtReply);
     QVERIFY(!outcome.startedAtReply);
-    // Started then: the absolute path as one program, blanks and brackets kept, no arguments, the connector's
-    // own working folder.
+    // Started then: the absolute path as one program, blanks and brackets kept, no arguments, in its "bin" folder.
     QCOMPARE(outcome.starts.size(), 1);
     QCOMPARE(outcome.starts.constFirst().program, installation.executablePath());
     QCOMPARE(outcome.starts.constFirst().arguments, QStringList());
-    QCOMPARE(outcome.starts.constFirst().workingDirectory, QString());
+    QCOMPARE(outcome.starts.constFirst().workingDirectory, installation.appPath() + QStringLiteral("bin"));
 }
 
 // The patient stays registered; the page learns that the application did not open.
