@@ -2,12 +2,14 @@
 #include "polysomnography/polysomno.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonValue>
 #include <QVariant>
 
+#include "platform/lockfile.h"
 #include "platform/programlauncher.h"
 #include "polysomnography/patientdatabase.h"
 
@@ -110,7 +112,13 @@ bool Polysomno::databaseExists() const
 
 bool Polysomno::databaseLocked() const
 {
-    return QFile::exists(appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.mdb.ldb")));
+    if (QFile::exists(appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.mdb.ldb"))))
+        return true;
+    // The database engine's own lock file for SomnoDB.mdb (its name with ".ldb" for ".mdb"; ".laccdb" would
+    // belong to an .accdb database, which this application does not have). One left behind by a crash must
+    // not refuse every registration until someone deletes it.
+    const QString engineLock = appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.ldb"));
+    return lockFileHeld(QDir::toNativeSeparators(engineLock).toStdString());
 }
 
 QJsonArray Polysomno::listMeasurements() const
