@@ -98,10 +98,11 @@ void TestAudiometryExams::resultText_data()
     QTest::addRow("cut at the first zero byte") << QByteArray("kept\r\n\0lost\0", 13) << QStringLiteral("kept\r\n");
     QTest::addRow("empty file") << QByteArray() << QString();
     QTest::addRow("UTF-8 letters") << QByteArray("Mu\xc3\xb1oz") << QString::fromUtf8("Mu\xc3\xb1oz");
-    QTest::addRow("invalid UTF-8 replaced") << QByteArray("a\xff"
-                                                          "b")
-                                            << QString::fromUtf8("a\xef\xbf\xbd"
-                                                                 "b");
+    QTest::addRow("UTF-8 holding a replacement character")
+        << QByteArray("a\xef\xbf\xbd") << QString::fromUtf8("a\xef\xbf\xbd");
+    // Written in the Windows code page: read as ISO 8859-1, the request file's encoding.
+    QTest::addRow("not UTF-8") << QByteArray("M\xfcller\r\n") << QStringLiteral("Müller\r\n");
+    QTest::addRow("not UTF-8, ending in a lead byte") << QByteArray("Jos\xe9") << QStringLiteral("José");
 }
 
 void TestAudiometryExams::resultText()
