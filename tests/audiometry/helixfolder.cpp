@@ -7,9 +7,11 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
-#include <csignal>
 #include <functional>
+#ifndef Q_OS_WIN
+#include <csignal>
 #include <sys/types.h>
+#endif
 
 HelixFolder::HelixFolder(const QString &folder) : path(folder)
 {
@@ -83,8 +85,10 @@ QList<qint64> HelixFolder::processes() const
 
 void HelixFolder::killProcesses() const
 {
+#ifndef Q_OS_WIN // the processes are found in /proc: none on Windows
     for (const qint64 pid : processes())
         ::kill(static_cast<pid_t>(pid), SIGKILL);
+#endif
 }
 
 QList<qint64> foreignHelixProcesses(const QString &folder)
