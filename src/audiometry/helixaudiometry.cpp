@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <algorithm>
-
 #include "audiometry/gdtrequest.h"
 #include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
@@ -123,8 +121,11 @@ void HelixAudiometry::startHelix(const Patient &patient)
     if (!helixIsRunning()) {
         qDebug() << "Helix not started.";
         // An absolute program path and an empty argument list: a path with blanks stays one path, and
-        // a bare name is never looked up in the search path. The application is left to run on its own.
-        if (!settings.launcher->startDetached(QFileInfo(helixExe()).absoluteFilePath(), QStringList(), QString())) {
+        // a bare name is never looked up in the search path. It runs in its own folder, as from its
+        // shortcut: older programs read their files relative to the working folder, and the connector's
+        // own may be anything (System32 when started by a Run entry). It is left to run on its own.
+        const QFileInfo exe(helixExe());
+        if (!settings.launcher->startDetached(exe.absoluteFilePath(), QStringList(), exe.absolutePath())) {
             // No result can come from an application that does not run: the page must not wait for one.
             qDebug() << "Helix could not be started:" << helixExe();
             // Nobody waits for an answer to this request: an application started later must not find it.
@@ -169,6 +170,5 @@ std::optional<QDateTime> HelixAudiometry::writeRequestFile(const Patient &patien
 
 bool HelixAudiometry::helixIsRunning() const
 {
-    const QStringList names = settings.programs->names();
-    return std::any_of(names.begin(), names.end(), [](const QString &name) { return name.contains(helixExeName); });
+    return settings.programs->runs(helixExeName);
 }

@@ -5,6 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QStringDecoder>
+#else
+#include <QTextCodec>
+#endif
 
 #include "platform/clock.h"
 #include "platform/fileoperations.h"
@@ -22,6 +27,30 @@ QString freeResultName(const QString &folder, const QDateTime &modified)
     for (int n = 2; QFileInfo::exists(name); ++n)
         name = folder + QLatin1Char('/') + stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".csv");
     return name;
+}
+
+/// Whether bytes are valid UTF-8 throughout: no stray, overlong or cut sequence, no surrogate half.
+bool isValidUtf8(const QByteArray &bytes)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Stateless: a sequence cut off at the end is an error, not the start of more input.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    Q_UNUSED(text)
+    return !decoder.hasError();
+#else
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state); // 106: UTF-8
+    return state.invalidChars == 0 && state.remainingChars == 0;
+#endif
+}
+
+/// A result file's text. An application that writes its result in the Windows code page instead of UTF-8
+/// gets it read as ISO 8859-1, the request file's own encoding, rather than with a replacement character
+/// for every umlaut.
+QString resultText(const QByteArray &bytes)
+{
+    return isValidUtf8(bytes) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
 }
 
 QDateTime modificationTime(const QString &path)
@@ -146,7 +175,7 @@ bool HelixExam::deliverClaimed()
         bytes.truncate(zero);
 
     QJsonObject payload = examPayload(claimedIsOwn ? own.patient : replaced->patient);
-    payload.insert(QStringLiteral("results"), QString::fromUtf8(bytes));
+    payload.insert(QStringLiteral("results"), resultText(bytes));
     emit sendMessage(HELIX_RESULTS, payload);
 
     // A copy that cannot be deleted stays in "claimed", where nothing picks it up again.

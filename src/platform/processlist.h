@@ -7,8 +7,15 @@
 #include <string>
 #include <vector>
 
-/// One entry per running process: the file name of its executable, UTF-8 encoded. On Linux a process
-/// also gives the file name of its first command-line word when that differs (a script run by an
-/// interpreter). Processes that have ended but not yet been reaped are left out. An empty list
-/// when the system could not be asked.
-std::vector<std::string> runningProcessNames();
+struct ProcessEntry
+{
+    std::string name; ///< the file name of the executable, UTF-8 encoded
+    /// Whether the process is the operator's own: on Windows it runs in the connector's Terminal Services
+    /// session, elsewhere under the connector's real user id. Other users' programs are listed too.
+    bool ownSession = false;
+};
+
+/// One entry per running process. On Linux a process also gives a second entry with the file name of its
+/// first command-line word when that differs (a script run by an interpreter). Processes that have ended
+/// but not yet been reaped are left out. An empty list when the system could not be asked.
+std::vector<ProcessEntry> runningProcesses();

@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -55,6 +56,14 @@ bool hasEnded(const std::string &procDir)
     return state == 'Z' || state == 'X';
 }
 
+// The real user id, the first of the four on the "Uid:" line; -1 when it cannot be read.
+long realUserId(const std::string &procDir)
+{
+    const std::string status = readFile(procDir + "/status");
+    const std::string::size_type line = status.find("\nUid:");
+    return line == std::string::npos ? -1 : std::strtol(status.c_str() + line + 5, nullptr, 10);
+}
+
 std::string fileNameOf(const std::string &path)
 {
     const std::string::size_type slash = path.find_last_of("/\\");
@@ -63,12 +72,13 @@ std::string fileNameOf(const std::string &path)
 
 } // namespace
 
-std::vector<std::string> runningProcessNames()
+std::vector<ProcessEntry> runningProcesses()
 {
-    std::vector<std::string> names;
+    std::vector<ProcessEntry> entries;
     std::unique_ptr<DIR, int (*)(DIR *)> proc(opendir("/proc"), closedir);
     if (!proc)
-        return names;
+        return entries;
+    const long ownUser = static_cast<long>(::getuid());
 
     while (const dirent *entry = readdir(proc.get())) {
         if (!isNumber(entry->d_name))
@@ -76,19 +86,20 @@ std::vector<std::string> runningProcessNames()
         const std::string procDir = std::string("/proc/") + entry->d_name;
         if (hasEnded(procDir))
             continue;
+        const bool own = realUserId(procDir) == ownUser;
 
         // comm is the executable's (or the started script's) name, cut to 15 bytes by the kernel.
         std::string comm = readFile(procDir + "/comm");
         if (!comm.empty() && comm.back() == '\n')
             comm.pop_back();
         if (!comm.empty())
-            names.push_back(comm);
+            entries.push_back({comm, own});
 
         // The first command-line word is cut at its first zero byte; kernel threads have none.
         const std::string commandLine = readFile(procDir + "/cmdline");
         const std::string first = fileNameOf(commandLine.substr(0, commandLine.find('\0')));
         if (!first.empty() && first != comm)
-            names.push_back(first);
+            entries.push_back({first, own});
     }
-    return names;
+    return entries;
 }

@@ -24,19 +24,28 @@ std::string toUtf8(const wchar_t *text)
 } // namespace
 
 // The snapshot API answers in milliseconds and exists on every Windows release; the management
-// command-line tool once used for this is gone from current Windows 11.
-std::vector<std::string> runningProcessNames()
+// command-line tool once used for this is gone from current Windows 11. The snapshot holds every
+// user's processes (fast user switching, Remote Desktop): the session id tells the operator's own.
+std::vector<ProcessEntry> runningProcesses()
 {
-    std::vector<std::string> names;
+    std::vector<ProcessEntry> entries;
+    DWORD ownSession = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
+        return entries;
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return names;
+        return entries;
 
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        names.push_back(toUtf8(entry.szExeFile));
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        // A process whose session cannot be read (it ended meanwhile, or belongs to another user and
+        // is closed to us) is not the operator's.
+        DWORD session = 0;
+        const bool own = ProcessIdToSessionId(entry.th32ProcessID, &session) && session == ownSession;
+        entries.push_back({toUtf8(entry.szExeFile), own});
+    }
 
     CloseHandle(snapshot);
-    return names;
+    return entries;
 }

@@ -2,11 +2,14 @@
 #include "polysomnography/polysomno.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonValue>
 #include <QVariant>
 
+#include "platform/lockfile.h"
 #include "platform/programlauncher.h"
 #include "polysomnography/patientdatabase.h"
 
@@ -109,7 +112,13 @@ bool Polysomno::databaseExists() const
 
 bool Polysomno::databaseLocked() const
 {
-    return QFile::exists(appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.mdb.ldb")));
+    if (QFile::exists(appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.mdb.ldb"))))
+        return true;
+    // The database engine's own lock file for SomnoDB.mdb (its name with ".ldb" for ".mdb"; ".laccdb" would
+    // belong to an .accdb database, which this application does not have). One left behind by a crash must
+    // not refuse every registration until someone deletes it.
+    const QString engineLock = appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.ldb"));
+    return lockFileHeld(QDir::toNativeSeparators(engineLock).toStdString());
 }
 
 QJsonArray Polysomno::listMeasurements() const
@@ -170,9 +179,10 @@ void Polysomno::startPolysomno(const Patient &patient)
                                             {QStringLiteral("last_name"), QJsonValue(patient.lastName)},
                                             {QStringLiteral("statistics"), listMeasurements()},
                                         });
-    // The program path alone, no arguments, so a path with blanks starts the program too; the new process
-    // keeps the connector's working directory. The patient stays registered whether or not it starts.
-    if (!settings.launcher->startDetached(polysomnoExe(), QStringList(), QString())) {
+    // The program path alone, no arguments, so a path with blanks starts the program too; it runs in its
+    // "bin" folder, as from its shortcut, whatever the connector's own working folder is. The patient
+    // stays registered whether or not it starts.
+    if (!settings.launcher->startDetached(polysomnoExe(), QStringList(), QFileInfo(polysomnoExe()).absolutePath())) {
         qDebug() << "SomnoPanel could not be started:" << polysomnoExe();
         emit sendErrorMessage(POLYSOMNO_START_FAILED);
     }

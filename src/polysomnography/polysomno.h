@@ -32,7 +32,8 @@ public:
     QString databaseFile() const;
     bool polysomnoExeExists() const;
     bool databaseExists() const;
-    /// Whether the database's lock file exists, that is another program has the database open.
+    /// Whether another program has the database open: the lock file "SomnoDB.mdb.ldb" exists, or the database
+    /// engine's lock file "SomnoDB.ldb" is held (see lockFileHeld).
     bool databaseLocked() const;
     /// The entries of the measurement folder, each with the names one level inside it.
     QJsonArray listMeasurements() const;

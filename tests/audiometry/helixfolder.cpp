@@ -8,8 +8,7 @@
 #include <QJsonDocument>
 
 #include <functional>
-
-#ifdef Q_OS_UNIX
+#ifndef Q_OS_WIN
 #include <csignal>
 #include <sys/types.h>
 #endif
@@ -86,10 +85,7 @@ QList<qint64> HelixFolder::processes() const
 
 void HelixFolder::killProcesses() const
 {
-#ifndef Q_OS_UNIX
-    // The processes are read from /proc: there are none to kill elsewhere.
-    return;
-#else
+#ifndef Q_OS_WIN // the processes are found in /proc: none on Windows
     for (const qint64 pid : processes())
         ::kill(static_cast<pid_t>(pid), SIGKILL);
 #endif

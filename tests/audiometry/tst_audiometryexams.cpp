@@ -39,6 +39,7 @@ private slots:
     void heldResultReachesTheNextPageWithItsPatient();
     void resultLeftFromBeforeIsSetAside();
     void replacedExamsLeaveOnePoller();
+    void runningApplicationIsNotStartedAgain_data();
     void runningApplicationIsNotStartedAgain();
 
 private:
@@ -97,10 +98,11 @@ void TestAudiometryExams::resultText_data()
     QTest::addRow("cut at the first zero byte") << QByteArray("kept\r\n\0lost\0", 13) << QStringLiteral("kept\r\n");
     QTest::addRow("empty file") << QByteArray() << QString();
     QTest::addRow("UTF-8 letters") << QByteArray("Mu\xc3\xb1oz") << QString::fromUtf8("Mu\xc3\xb1oz");
-    QTest::addRow("invalid UTF-8 replaced") << QByteArray("a\xff"
-                                                          "b")
-                                            << QString::fromUtf8("a\xef\xbf\xbd"
-                                                                 "b");
+    QTest::addRow("UTF-8 holding a replacement character")
+        << QByteArray("a\xef\xbf\xbd") << QString::fromUtf8("a\xef\xbf\xbd");
+    // Written in the Windows code page: read as ISO 8859-1, the request file's encoding.
+    QTest::addRow("not UTF-8") << QByteArray("M\xfcller\r\n") << QStringLiteral("Müller\r\n");
+    QTest::addRow("not UTF-8, ending in a lead byte") << QByteArray("Jos\xe9") << QStringLiteral("José");
 }
 
 void TestAudiometryExams::resultText()
@@ -171,21 +173,40 @@ void TestAudiometryExams::replacedExamsLeaveOnePoller()
     QCOMPARE(argOf(page->frame(20), "code"), QStringLiteral("19"));
 }
 
+void TestAudiometryExams::runningApplicationIsNotStartedAgain_data()
+{
+    QTest::addColumn<QString>("name"); // a process listed beside explorer.exe
+    QTest::addColumn<bool>("ownSession");
+    QTest::addColumn<bool>("started");
+    QTest::addRow("not running") << QStringLiteral("notepad.exe") << true << true;
+    QTest::addRow("running") << QStringLiteral("Helix.exe") << true << false;
+    QTest::addRow("name in other letter case") << QStringLiteral("HELIX.EXE") << true << false;
+    QTest::addRow("another session's") << QStringLiteral("Helix.exe") << false << true;
+    QTest::addRow("name ending in it") << QStringLiteral("OldHelix.exe") << true << true;
+    QTest::addRow("name beginning with it") << QStringLiteral("Helix.exe.bak") << true << true;
+}
+
 void TestAudiometryExams::runningApplicationIsNotStartedAgain()
 {
-    connector->programs.listed = QStringList{QStringLiteral("explorer.exe"), QStringLiteral("Helix.exe")};
+    QFETCH(QString, name);
+    QFETCH(bool, ownSession);
+    QFETCH(bool, started);
+    connector->programs.listed = {{QStringLiteral("explorer.exe"), true}, {name, ownSession}};
     page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
     QVERIFY(page->waitForFrames(1));
-    QVERIFY(connector->launcher.starts.isEmpty());
+    QCOMPARE(connector->launcher.starts.size(), started ? 1 : 0);
 
-    // Once it has ended, the next exam starts it, by its absolute path and with no arguments.
+    // With only explorer.exe left the next exam starts it: by its absolute path, with no arguments, in its
+    // own folder.
     connector->programs.listed.removeLast();
     page->sendJson(startEnvelope(helix->appPath(), examplePatient()));
     QVERIFY(page->waitForFrames(2));
     QCOMPARE(page->codes(), (QList<int>{1008, 1008}));
-    QCOMPARE(connector->launcher.starts.size(), 1);
-    QCOMPARE(connector->launcher.starts.first().program, helix->folder() + QStringLiteral("/Helix.exe"));
-    QCOMPARE(connector->launcher.starts.first().arguments, QStringList());
+    QCOMPARE(connector->launcher.starts.size(), started ? 2 : 1);
+    const RecordingLauncher::Start &start = connector->launcher.starts.constLast();
+    QCOMPARE(start.program, helix->folder() + QStringLiteral("/Helix.exe"));
+    QCOMPARE(start.arguments, QStringList());
+    QCOMPARE(start.workingDirectory, helix->folder());
 }
 
 QTEST_GUILESS_MAIN(TestAudiometryExams)

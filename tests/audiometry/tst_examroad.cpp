@@ -1,5 +1,6 @@
 // One whole exam with the real connector and the simulated application: launch, request file, result.
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,6 +57,11 @@ void TestExamRoad::wholeExam()
     QFile request(helix.requestFile());
     QVERIFY(request.open(QIODevice::ReadOnly));
     QCOMPARE(request.readAll(), exampleRequest());
+
+    // The simulator still runs, in its own folder.
+    const QList<qint64> running = helix.processes();
+    QCOMPARE(running.size(), 1);
+    QCOMPARE(QFileInfo(QStringLiteral("/proc/%1/cwd").arg(running.first())).symLinkTarget(), helix.folder());
     helix.killProcesses();
 }
 

@@ -1,6 +1,7 @@
 // Patient registration on real SQLite files: the bridge driven directly with a recording launcher, and the
 // checks a command passes first, seen by a real page through the in-process connector.
 #include <QDebug>
+#include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -97,6 +98,8 @@ private slots:
     void refusedRegistration();
     void replyThenStart();
     void applicationThatCannotStart();
+    void lockFiles_data();
+    void lockFiles();
     void pageAnswers_data();
     void pageAnswers();
 
@@ -277,13 +280,12 @@ void TestPatientRegistration::replyThenStart()
     // The reply goes out with the database closed, before the application is started.
     QVERIFY(!outcome.databaseOpenAtReply);
     QVERIFY(!outcome.startedAtReply);
-    // Started then: the absolute path as one program, blanks and brackets kept, no arguments, the connector's
-    // own working folder.
+    // Started then: the absolute path as one program, blanks and brackets kept, no arguments, in its "bin" folder.
     QCOMPARE(outcome.starts.size(), 1);
     QCOMPARE(outcome.starts.constFirst().program,
              AppFolder(installation.appPath()).join(QStringLiteral("bin\\SomnoPanel.exe")));
     QCOMPARE(outcome.starts.constFirst().arguments, QStringList());
-    QCOMPARE(outcome.starts.constFirst().workingDirectory, QString());
+    QCOMPARE(outcome.starts.constFirst().workingDirectory, installation.appPath() + QStringLiteral("bin"));
 }
 
 // The patient stays registered; the page learns that the application did not open.
@@ -296,6 +298,39 @@ void TestPatientRegistration::applicationThatCannotStart()
     QCOMPARE(outcome.errors, QList<int>{POLYSOMNO_START_FAILED});
     QCOMPARE(outcome.finished, 1);
     QCOMPARE(installation.patients().size(), 1);
+}
+
+void TestPatientRegistration::lockFiles_data()
+{
+    QTest::addColumn<QString>("name"); // in the database's folder
+    QTest::addColumn<bool>("held");    // open in this process while the command runs
+    QTest::addColumn<bool>("inUse");
+#ifdef Q_OS_WIN
+    const bool leftBehindCounts = false; // held by nobody: left by a program that crashed
+#else
+    const bool leftBehindCounts = true; // only its existence can be seen
+#endif
+    QTest::addRow("the application's, not held") << QStringLiteral("SomnoDB.mdb.ldb") << false << true;
+    QTest::addRow("the engine's, held") << QStringLiteral("SomnoDB.ldb") << true << true;
+    QTest::addRow("the engine's, left behind") << QStringLiteral("SomnoDB.ldb") << false << leftBehindCounts;
+    QTest::addRow("an .accdb database's, held") << QStringLiteral("SomnoDB.laccdb") << true << false;
+}
+
+void TestPatientRegistration::lockFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, held);
+    QFETCH(bool, inUse);
+    SomnoInstallation installation;
+    QVERIFY(installation.addComplete());
+    QFile lock(installation.appPath() + QStringLiteral("SomnoDB/") + name);
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    if (!held)
+        lock.close();
+
+    const Outcome outcome = runCommand(installation, completePatient());
+    QCOMPARE(outcome.errors, inUse ? QList<int>{POLYSOMNO_DB_IN_USE} : QList<int>());
+    QCOMPARE(installation.patients().size(), inUse ? 0 : 1);
 }
 
 void TestPatientRegistration::pageAnswers_data()

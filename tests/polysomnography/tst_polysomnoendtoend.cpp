@@ -60,11 +60,12 @@ void TestPolysomnoEndToEnd::registration()
     QCOMPARE(rows.constLast().value(QStringLiteral("Name")), QVariant(QStringLiteral("Ibáñez Núñez")));
     QCOMPARE(rows.constLast().value(QStringLiteral("Vorname")), QVariant(QStringLiteral("María José")));
 
-    // The stand-in started from the path with blanks, with no arguments, in the connector's working folder.
+    // The stand-in started from the path with blanks, with no arguments, in its own folder.
     QTRY_COMPARE(installation.starts().size(), 1);
     const QJsonObject start = installation.starts().constFirst();
     QCOMPARE(start.value(QLatin1String("arguments")).toArray(), QJsonArray());
-    QCOMPARE(QDir(start.value(QLatin1String("cwd")).toString()).canonicalPath(), QDir(connector.dir()).canonicalPath());
+    QCOMPARE(QDir(start.value(QLatin1String("cwd")).toString()).canonicalPath(),
+             QDir(installation.appPath() + QStringLiteral("bin")).canonicalPath());
     QVERIFY(connector.stop());
 }
 

@@ -45,12 +45,12 @@ public:
     qint64 offsetMs = 0;
 };
 
-/// The programs the test says are running; none unless it says so.
+/// The processes the test says are running; none unless it says so.
 class ListedPrograms : public RunningPrograms
 {
 public:
-    QStringList names() const override { return listed; }
-    QStringList listed;
+    QList<Process> processes() const override { return listed; }
+    QList<Process> listed;
 };
 
 /// Real file operations, or a refusal while the test says so (a file held open by another program).
