@@ -149,7 +149,7 @@ async function exam(page, helix, expectedRequest, log) {
     check(sameJson(refused, { error: 2 }), 'a network-share path is refused with error 2', JSON.stringify(refused));
     await waitFor('the network-share command in the log', () => log().includes('server'));
     const starts = log().split('Helix not started.').length - 1;
-    check(starts === 1, 'the process snapshot finds the running Helix.exe: started once for two exams',
+    check(starts === 1, 'the process snapshot finds the running HELIX.EXE: started once for two exams',
         `${starts} starts`);
     for (const [round, ms] of figures) console.log(`figure: START_AUDIOMETRY to 1008, ${round}: ${ms.toFixed(0)} ms`);
 }

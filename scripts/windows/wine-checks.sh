@@ -44,7 +44,9 @@ if [ "$mode" = all ]; then
     clinic=$WINEPREFIX/drive_c/Clinic
     helix="$clinic/Helix Audio"
     "$qt/bin/qt-mingw-deploy" "$work/build/simulators/helix/helix-simulator.exe" "$helix"
-    mv "$helix/helix-simulator.exe" "$helix/Helix.exe"
+    # In capitals, as an installer may name it: Windows file names are case-insensitive, so the connector
+    # finds it as Helix.exe and its running check must count "HELIX.EXE" too.
+    mv "$helix/helix-simulator.exe" "$helix/HELIX.EXE"
     echo '{"delay_ms": 100}' >"$helix/helix-simulator.json"
     somno_tools=$work/somno-tools
     "$qt/bin/qt-mingw-deploy" "$work/build/simulators/somnopanel/somnodb-tool.exe" \
