@@ -52,6 +52,8 @@ if [ "$mode" = all ]; then
     "$qt/bin/qt-mingw-deploy" "$work/build/simulators/somnopanel/somnodb-tool.exe" \
         "$work/build/simulators/somnopanel/SomnoPanel.exe" "$somno_tools"
     wine "$somno_tools/somnodb-tool.exe" demo 'C:\Clinic\SomnoPanel Demo' >/dev/null
+    # The stand-in starts in its own bin folder, as the real application does: its DLLs must lie there too.
+    "$qt/bin/qt-mingw-deploy" "$work/build/simulators/somnopanel/SomnoPanel.exe" "$clinic/SomnoPanel Demo/bin"
     # The installer archive: a stand-in HelixSetup.exe that records its start.
     x86_64-w64-mingw32-gcc-posix -std=c11 -O2 -Wall -Wextra -Werror -s -static \
         -o "$work/HelixSetup.exe" "$tools/helixsetup-standin.c"
