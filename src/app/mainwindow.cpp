@@ -3,9 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QLabel>
 #include <QMessageBox>
-#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -83,14 +81,7 @@ void MainWindow::startServer()
 
 void MainWindow::showServerStatus(bool listening)
 {
-    const QString port = QString::number(ui->sbPort->value());
-    if (listening)
-        ui->lSocketStatus->setText(
-            QStringLiteral("<span style='color: green;'>Servidor listo y escuchando el puerto <b>") + port +
-            QStringLiteral("</b></span>"));
-    else
-        ui->lSocketStatus->setText(QStringLiteral("<span style='color: red;'>Escucha del puerto <b>") + port +
-                                   QStringLiteral("</b> por parte del servidor imposible</span>"));
+    ui->showServerStatus(this, listening);
 }
 
 QString MainWindow::originDecisionsFile()
