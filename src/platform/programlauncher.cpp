@@ -3,8 +3,20 @@
 
 #include <QProcess>
 
+#include "platform/connectorlog.h"
+
 bool ProgramLauncher::startDetached(const QString &program, const QStringList &arguments,
                                     const QString &workingDirectory)
 {
-    return QProcess::startDetached(program, arguments, workingDirectory);
+    // What QProcess::startDetached(program, arguments, workingDirectory) does, keeping the reason of a failure.
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(workingDirectory);
+    if (process.startDetached()) {
+        qCInfo(connectorLog) << "Started" << program;
+        return true;
+    }
+    qCWarning(connectorLog) << "Cannot start" << program << "in" << workingDirectory << ":" << process.errorString();
+    return false;
 }
