@@ -72,7 +72,12 @@ QString LogFile::filePath(int index) const
 
 void LogFile::write(const QString &line)
 {
+#ifdef Q_OS_WIN
+    // Windows' own line ends, which every editor there shows, counted as written.
+    const QByteArray bytes = line.toUtf8() + "\r\n";
+#else
     const QByteArray bytes = line.toUtf8() + '\n';
+#endif
     QMutexLocker lock(&mutex);
     if (!file.isOpen()) {
         QDir().mkpath(folder);
@@ -90,9 +95,8 @@ void LogFile::write(const QString &line)
 
 bool LogFile::open()
 {
-    // Unbuffered, so a line is in the file even when the connector ends abruptly; text mode gives Windows'
-    // line ends, which every editor there shows.
-    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered);
+    // Unbuffered, so a line is in the file even when the connector ends abruptly.
+    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
 }
 
 void LogFile::rotate()

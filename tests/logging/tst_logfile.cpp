@@ -94,14 +94,15 @@ void TestLogFile::rotationKeepsTheNewestLines()
     for (int index = 2; index >= 0; --index) {
         const QString path =
             dir.filePath(index == 0 ? QStringLiteral("connector.log") : QStringLiteral("connector.%1.log").arg(index));
-        QVERIFY2(QFileInfo(path).size() > 0 && QFileInfo(path).size() <= maxBytes, qPrintable(path));
+        // Only a nearly full file is moved up: one rotated at every line would be a few bytes long.
+        const qint64 size = QFileInfo(path).size();
+        QVERIFY2(size > (index == 0 ? 0 : maxBytes / 2) && size <= maxBytes, qPrintable(path));
         kept += readText(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("connector.3.log"))));
     // The files hold the newest lines in order, and only the oldest are gone.
     QVERIFY(kept.size() < written.size());
     QCOMPARE(kept, written.mid(written.size() - kept.size()));
-    QVERIFY(kept.size() * 41 > 2 * maxBytes);
 }
 
 void TestLogFile::onlyTheLogCategoryReachesTheFile()
