@@ -5,8 +5,10 @@
 
 #include "audiometry/helixaudiometry.h"
 #include "channel/operatorchannel.h"
+#include "platform/connectorlog.h"
 #include "polysomnography/polysomno.h"
 #include "protocol/envelope.h"
+#include "protocol/redaction.h"
 
 CommandRouter::CommandRouter(OperatorChannel *channel, const AudiometrySettings &audiometry,
                              const PolysomnoSettings &polysomno, QObject *parent)
@@ -33,11 +35,18 @@ void CommandRouter::connectBridge(Bridge *bridge)
 void CommandRouter::processTextMessage(const QString &message)
 {
     qDebug() << message;
+    // Patient values never reach the log file.
+    qCInfo(connectorLog).noquote() << "Received" << redactedMessage(message);
     const std::optional<Envelope> envelope = parseEnvelope(message);
     if (!envelope) {
+        qCWarning(connectorLog) << "Command refused: no usable envelope";
         channel->sendErrorMessage(INVALID_ARGUMENTS);
         return;
     }
+    const QJsonValue command = envelope->args.value(QLatin1String("command"));
+    // The command word is the page's text: cut short, and quoted so no line break of it reaches the file.
+    qCInfo(connectorLog) << "Command" << (envelope->device == Device::Audiometry ? "AUDIOMETRY" : "POLYSOMNO")
+                         << (command.isString() ? command.toString().left(64) : QStringLiteral("(no command word)"));
 
     if (envelope->device == Device::Audiometry) {
         auto *bridge = new HelixAudiometry(envelope->appFolder, audiometrySettings);

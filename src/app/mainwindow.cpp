@@ -3,9 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QLabel>
 #include <QMessageBox>
-#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -15,13 +13,17 @@
 #include "app/processexit.h"
 #include "app/updateprompt.h"
 #include "channel/operatorchannel.h"
+#include "platform/connectorlog.h"
 #include "update/updatecheck.h"
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ownVersion(CONNECTOR_VERSION), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
 
-    const ConfigurationResult result = readConfiguration(QCoreApplication::arguments());
+    const QStringList arguments = QCoreApplication::arguments();
+    qCInfo(connectorLog).noquote() << "SANvero Connector" << QStringLiteral(CONNECTOR_VERSION_TEXT)
+                                   << "started, configuration" << arguments.value(1, QStringLiteral("(none)"));
+    const ConfigurationResult result = readConfiguration(arguments);
     if (result.outcome != ConfigurationOutcome::Accepted)
         refuseToStart(result.outcome);
 
@@ -46,6 +48,10 @@ MainWindow::~MainWindow()
 
 void MainWindow::refuseToStart(ConfigurationOutcome outcome)
 {
+    qCWarning(connectorLog)
+        << (outcome == ConfigurationOutcome::Invalid
+                ? "Configuration failed: a JSON object without \"sessionids\" or with an unusable value"
+                : "Configuration not found: no argument, unreadable file or no JSON object");
     if (outcome == ConfigurationOutcome::Invalid)
         QMessageBox::information(this, QStringLiteral("Configuration failed!"),
                                  QStringLiteral("The configuration is invalid!"), QMessageBox::Ok,
@@ -75,22 +81,17 @@ void MainWindow::startServer()
     connect(channel, &OperatorChannel::textMessageReceived, router, &CommandRouter::processTextMessage);
     auto *prompt = new OriginPrompt(channel, this);
     connect(channel, &OperatorChannel::originDecisionNeeded, prompt, &OriginPrompt::ask);
-    if (config.unknownOrigins == OriginPolicy::Unknown::Allow)
+    if (config.unknownOrigins == OriginPolicy::Unknown::Allow) {
         qDebug() << "unknown_origins is \"allow\": pages from every origin may control the connector.";
+        qCWarning(connectorLog) << "unknown_origins is \"allow\": pages from every origin may control the connector.";
+    }
     const OriginPolicy policy(config.allowedOrigins, config.unknownOrigins, originDecisionsFile());
     showServerStatus(channel->startServer(config.listenAddresses, OperatorChannel::defaultPort, policy));
 }
 
 void MainWindow::showServerStatus(bool listening)
 {
-    const QString port = QString::number(ui->sbPort->value());
-    if (listening)
-        ui->lSocketStatus->setText(
-            QStringLiteral("<span style='color: green;'>Servidor listo y escuchando el puerto <b>") + port +
-            QStringLiteral("</b></span>"));
-    else
-        ui->lSocketStatus->setText(QStringLiteral("<span style='color: red;'>Escucha del puerto <b>") + port +
-                                   QStringLiteral("</b> por parte del servidor imposible</span>"));
+    ui->showServerStatus(this, listening);
 }
 
 QString MainWindow::originDecisionsFile()

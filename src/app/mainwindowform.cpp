@@ -26,8 +26,6 @@ void MainWindow::setupUi(QMainWindow *window)
     sizePolicy.setVerticalStretch(0);
     sizePolicy.setHeightForWidth(window->sizePolicy().hasHeightForWidth());
     window->setSizePolicy(sizePolicy);
-    window->setMinimumSize(QSize(380, 120));
-    window->setMaximumSize(QSize(380, 120));
     window->setContextMenuPolicy(Qt::NoContextMenu);
     QIcon icon;
     icon.addFile(QStringLiteral("favicon.png"), QSize(), QIcon::Normal, QIcon::Off);
@@ -76,6 +74,30 @@ void MainWindow::setupUi(QMainWindow *window)
     pbValidate->setText(QCoreApplication::translate("MainWindow", "Validar"));
 
     QMetaObject::connectSlotsByName(window);
+    fitWindow(window);
+}
+
+void MainWindow::showServerStatus(QMainWindow *window, bool listening)
+{
+    const QString port = QString::number(sbPort->value());
+    if (listening)
+        lSocketStatus->setText(QStringLiteral("<span style='color: green;'>Servidor listo y escuchando el puerto <b>") +
+                               port + QStringLiteral("</b></span>"));
+    else
+        lSocketStatus->setText(QStringLiteral("<span style='color: red;'>Escucha del puerto <b>") + port +
+                               QStringLiteral("</b> por parte del servidor imposible</span>"));
+    fitWindow(window);
+}
+
+void MainWindow::fitWindow(QMainWindow *window)
+{
+    // The size hints count once the style has set the widgets' fonts and margins. They are the widgets' own:
+    // the main window's layout answers from a cache until the window is shown.
+    window->ensurePolished();
+    const QSize central = centralwidget->sizeHint();
+    const QSize needed(central.width(),
+                       menubar->sizeHint().height() + central.height() + statusbar->sizeHint().height());
+    window->setFixedSize(QSize(380, 120).expandedTo(needed));
 }
 
 } // namespace Ui

@@ -27,6 +27,11 @@ struct MainWindow
     QStatusBar *statusbar = nullptr;
 
     void setupUi(QMainWindow *window);
+    /// Shows in the status line whether the server listens on the port, and fits the window to the texts.
+    void showServerStatus(QMainWindow *window, bool listening);
+    /// Fixes the window at 380 x 120, or larger where its widgets need more room for their texts: with a
+    /// larger font or font DPI (display scaling under Qt 5, a larger system font) nothing is clipped.
+    void fitWindow(QMainWindow *window);
 };
 
 } // namespace Ui

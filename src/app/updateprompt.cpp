@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "app/processexit.h"
+#include "platform/connectorlog.h"
 
 UpdatePrompt::UpdatePrompt(const QUrl &setupAddress, QWidget *window)
     : QObject(window), setupAddress(setupAddress), window(window)
@@ -40,8 +41,11 @@ void UpdatePrompt::promptOperator(UpdateDecision decision)
         QMessageBox::information(window, promptTitle(), promptText(decision), QMessageBox::Ok);
     } else if (QMessageBox::question(window, promptTitle(), promptText(decision), QMessageBox::Yes | QMessageBox::No) !=
                QMessageBox::Yes) {
+        qCInfo(connectorLog) << "Optional update declined by the operator";
         return; // closing the box without a choice counts as No
     }
+    qCInfo(connectorLog).noquote() << "Update: opening" << setupAddress.toString()
+                                   << "in the browser; the connector ends";
     // The desktop's answer does not matter: the connector gives way to the setup program either way.
     QDesktopServices::openUrl(setupAddress);
     exitProcessNow();

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QNetworkRequest>
 
+#include "platform/connectorlog.h"
 #include "platform/programlauncher.h"
 #include "platform/unpacker.h"
 
@@ -82,14 +83,14 @@ void HelixInstallation::startDownload()
     archive = std::make_unique<ArchiveWriter>();
     if (!archive->open(setupFolder + archiveName)) {
         archive.reset();
-        fail();
+        fail(QStringLiteral("the archive cannot be written to ") + setupFolder);
         return;
     }
     connect(archive.get(), &ArchiveWriter::written, this, &HelixInstallation::storeReceived);
     connect(archive.get(), &ArchiveWriter::writeFailed, this, [this] {
         // A full disk: the installation ends here, and there is no point in fetching the rest.
         archive.reset();
-        fail();
+        fail(QStringLiteral("writing the archive failed (disk full?)"));
         if (download)
             download->abort();
     });
@@ -139,6 +140,9 @@ void HelixInstallation::downloadFinished(QNetworkReply *data)
         return;
     if (data->error() != QNetworkReply::NoError || !isSuccessStatus(data)) {
         // Redirects are not followed, so a 3xx ends here too.
+        qCWarning(connectorLog).noquote()
+            << "Download of" << data->url().toString() << "failed:" << data->errorString() << "HTTP status"
+            << data->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         archive.reset(); // discards the temporary file
         data->deleteLater();
         emit sendErrorMessage(HELIX_DOWNLOAD_FAILED);
@@ -158,7 +162,7 @@ void HelixInstallation::archiveCommitted(bool ok)
     if (download)
         download->deleteLater();
     if (!ok) {
-        fail();
+        fail(QStringLiteral("the archive could not be stored"));
         return;
     }
     emit sendMessage(HELIX_EXTRACTION_STARTED, QJsonObject());
@@ -192,7 +196,8 @@ void HelixInstallation::extractHelixSetup(const QString &folder)
             &HelixInstallation::helixZipExtracted);
     connect(unpacker, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            fail();
+            fail(QStringLiteral("7-Zip cannot be started: ") + unpacker->program() + QStringLiteral(": ") +
+                 unpacker->errorString());
     });
     unpackTimer.start();
     unpacker->start(program, arguments);
@@ -200,7 +205,7 @@ void HelixInstallation::extractHelixSetup(const QString &folder)
 
 void HelixInstallation::unpackTimedOut()
 {
-    fail();
+    fail(QStringLiteral("7-Zip did not finish in time"));
 }
 
 void HelixInstallation::helixZipExtracted(int exitCode)
@@ -210,29 +215,30 @@ void HelixInstallation::helixZipExtracted(int exitCode)
         return;
     unpackTimer.stop();
     if (exitCode != 0 || !unpacker || unpacker->exitStatus() != QProcess::NormalExit) {
-        fail();
+        fail(QStringLiteral("7-Zip ended with exit code %1").arg(exitCode));
         return;
     }
     unpacker->deleteLater();
 
     const QString installer = setupFolder + installerName;
     if (!QFileInfo(installer).isFile()) {
-        fail();
+        fail(QStringLiteral("the archive holds no ") + installer);
         return;
     }
     emit sendMessage(HELIX_SETUP_STARTED, QJsonObject{{QStringLiteral("path"), installer}});
     // The installer runs in its own folder, where it may look for the files that came with it.
     if (!settings.launcher->startDetached(installer, {}, setupFolder + unpackFolderName)) {
-        fail();
+        fail(QStringLiteral("the installer cannot be started"));
         return;
     }
     finish();
 }
 
-void HelixInstallation::fail()
+void HelixInstallation::fail(const QString &reason)
 {
     if (current == Stage::Finished)
         return;
+    qCWarning(connectorLog).noquote() << "Installation failed:" << reason;
     emit sendErrorMessage(HELIX_INSTALL_FAILED);
     finish();
 }

@@ -68,7 +68,8 @@ private:
     void archiveCommitted(bool ok);
     void extractHelixSetup(const QString &folder);
     void unpackTimedOut();
-    void fail();
+    /// Ends the installation with 1010; the reason goes to the log file.
+    void fail(const QString &reason);
     void finish();
 
     AudiometrySettings settings;

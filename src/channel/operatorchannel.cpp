@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "platform/connectorlog.h"
 #include "protocol/frames.h"
 
 OperatorChannel::OperatorChannel(QObject *parent) : QObject(parent) {}
@@ -29,10 +30,13 @@ bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, quint16 
         const quint16 wanted = listeningPort != 0 ? listeningPort : port;
         if (!listener->listen(address, wanted)) {
             qDebug() << "Cannot listen on" << address.toString() << "port" << wanted << ":" << listener->errorString();
+            qCWarning(connectorLog).noquote()
+                << "Cannot listen on" << address.toString() << "port" << wanted << ":" << listener->errorString();
             delete listener;
             continue;
         }
         listeningPort = listener->serverPort();
+        qCInfo(connectorLog).noquote() << "Listening on" << address.toString() << "port" << listeningPort;
         connect(listener, &QTcpServer::newConnection, this, [this, listener] {
             while (QTcpSocket *socket = listener->nextPendingConnection()) {
                 // A frame is written as header and payload; without this the payload would wait for the
@@ -49,8 +53,10 @@ void OperatorChannel::checkOrigin(QWebSocketCorsAuthenticator *authenticator)
 {
     // A page that waits for the operator completes its handshake; it is held in newConnection.
     const bool refused = policy.verdict(authenticator->origin()) == OriginPolicy::Verdict::Refuse;
-    if (refused)
+    if (refused) {
         qDebug() << "Handshake refused for the page origin" << authenticator->origin();
+        qCWarning(connectorLog) << "Handshake refused (HTTP 403) for the page origin" << authenticator->origin();
+    }
     authenticator->setAllowed(!refused);
 }
 
@@ -65,6 +71,7 @@ void OperatorChannel::newConnection()
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString &message) { messageFrom(socket, message); });
     connect(socket, &QWebSocket::disconnected, this, &OperatorChannel::socketDisconnected);
+    qCInfo(connectorLog) << "Page connected, origin" << socket->origin();
 
     // An unknown page must not push the clinic's page off before the operator lets it in.
     if (policy.verdict(socket->origin()) == OriginPolicy::Verdict::Ask)
@@ -78,6 +85,7 @@ void OperatorChannel::admit(QWebSocket *socket)
     for (int i = 0; i < clients.size(); ++i) {
         clients.at(i)->close(QWebSocketProtocol::CloseCodeNormal, QString());
         qDebug() << "Close an old socket connection.";
+        qCInfo(connectorLog) << "Previous page closed: a new page takes over";
     }
     clients.clear();
     clients.append(socket);
@@ -88,6 +96,7 @@ void OperatorChannel::hold(QWebSocket *socket)
 {
     const QString origin = socket->origin();
     qDebug() << "Page origin waits for the operator's decision:" << origin;
+    qCInfo(connectorLog) << "Page origin waits for the operator's decision:" << origin;
     held[origin].append(HeldPage{socket, {}});
     // One question per origin, however often its page reconnects meanwhile.
     if (!asking.contains(origin)) {
@@ -117,8 +126,10 @@ void OperatorChannel::messageFrom(QWebSocket *socket, const QString &message)
     }
     if (page->messages.size() < maxHeldMessages)
         page->messages.append(message);
-    else
+    else {
         qDebug() << "Message of a waiting page dropped: too many held";
+        qCWarning(connectorLog) << "Message of a waiting page dropped: too many held";
+    }
 }
 
 void OperatorChannel::decideOrigin(const QString &origin, bool allow)
@@ -126,6 +137,8 @@ void OperatorChannel::decideOrigin(const QString &origin, bool allow)
     asking.remove(origin);
     policy.decide(origin, allow);
     qDebug() << (allow ? "Page origin allowed:" : "Page origin blocked:") << origin;
+    qCInfo(connectorLog) << (allow ? "Page origin allowed by the operator:" : "Page origin blocked by the operator:")
+                         << origin;
     const QList<HeldPage> pages = held.take(origin);
     for (int i = 0; i < pages.size(); ++i) {
         const HeldPage &page = pages.at(i);
@@ -149,6 +162,7 @@ void OperatorChannel::socketDisconnected()
     qDebug() << "socketDisconnected:" << sender();
     if (!socket)
         return;
+    qCInfo(connectorLog) << "Page disconnected, close code" << socket->closeCode();
     clients.removeAll(socket);
     const auto pages = held.find(socket->origin());
     if (pages != held.end()) {
@@ -163,15 +177,19 @@ void OperatorChannel::socketError(QWebSocketProtocol::CloseCode code)
 {
     // A refused or failed handshake concerns that one page; the server goes on serving.
     qDebug() << "Server error, close code" << code << ":" << server->errorString();
+    qCWarning(connectorLog) << "Handshake failed, close code" << code << ":" << server->errorString();
 }
 
 void OperatorChannel::sendErrorMessage(SocketMessage code)
 {
+    // The code only: a payload may carry patient values.
+    qCInfo(connectorLog).noquote() << "Error" << int(code) << (hasPage() ? "sent" : "dropped, no page connected");
     sendFrame(errorFrame(code));
 }
 
 void OperatorChannel::sendMessage(SocketMessage code, const QJsonObject &args)
 {
+    qCInfo(connectorLog).noquote() << "Message" << int(code) << (hasPage() ? "sent" : "dropped, no page connected");
     sendFrame(messageFrame(code, args));
 }
 

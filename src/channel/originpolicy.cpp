@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include "platform/connectorlog.h"
+
 namespace {
 
 bool readOrigins(const QJsonValue &value, QSet<QString> *origins)
@@ -51,8 +53,11 @@ void OriginDecisions::load()
     file.close();
     const QJsonObject object = document.object();
     if (document.isObject() && readOrigins(object.value(QLatin1String("allowed")), &allowed) &&
-        readOrigins(object.value(QLatin1String("blocked")), &blocked))
+        readOrigins(object.value(QLatin1String("blocked")), &blocked)) {
+        qCInfo(connectorLog).noquote() << "Page origin decisions read from" << path << ":" << allowed.size()
+                                       << "allowed," << blocked.size() << "blocked";
         return;
+    }
     allowed.clear();
     blocked.clear();
     // Kept for whoever wants to see what went wrong; the operator decides afresh.
@@ -60,6 +65,7 @@ void OriginDecisions::load()
         path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QFile::rename(path, aside);
     qDebug() << "Page origin decisions file is damaged; set aside as" << aside;
+    qCWarning(connectorLog) << "Page origin decisions file is damaged; set aside as" << aside;
 }
 
 std::optional<bool> OriginDecisions::decision(const QString &origin) const
@@ -81,12 +87,16 @@ bool OriginDecisions::remember(const QString &origin, bool allow)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         qDebug() << "Page origin decisions cannot be written to" << path;
+        qCWarning(connectorLog) << "Page origin decisions cannot be written to" << path << ":" << file.errorString();
         return false;
     }
     const QJsonObject object{{QStringLiteral("allowed"), sorted(allowed)},
                              {QStringLiteral("blocked"), sorted(blocked)}};
     file.write(QJsonDocument(object).toJson());
-    return file.commit();
+    if (file.commit())
+        return true;
+    qCWarning(connectorLog) << "Page origin decisions cannot be written to" << path << ":" << file.errorString();
+    return false;
 }
 
 OriginPolicy::OriginPolicy(const std::optional<QStringList> &allowedOrigins, Unknown unknown,

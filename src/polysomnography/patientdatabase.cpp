@@ -102,7 +102,12 @@ int PatientDatabase::nextPatientId()
 
 bool PatientDatabase::insertPatient(const QVariantList &values)
 {
-    return run(insertStatement(), values);
+    if (run(insertStatement(), values))
+        return true;
+    // The driver's reason names columns and constraints, never the values.
+    if (query)
+        error = query->lastError().text();
+    return false;
 }
 
 void PatientDatabase::close()

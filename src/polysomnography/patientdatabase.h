@@ -37,7 +37,8 @@ public:
     bool containsCode(const QVariant &code);
     /// The highest PatientID plus one; 1 when the table is empty or the query fails.
     int nextPatientId();
-    /// Inserts one row with the eight values in column order; false when the database refuses it.
+    /// Inserts one row with the eight values in column order; false when the database refuses it, and
+    /// errorText() then holds the driver's reason.
     bool insertPatient(const QVariantList &values);
 
     /// Closes the connection and releases it; harmless when nothing is open.

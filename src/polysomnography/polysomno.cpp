@@ -9,6 +9,7 @@
 #include <QJsonValue>
 #include <QVariant>
 
+#include "platform/connectorlog.h"
 #include "platform/lockfile.h"
 #include "platform/programlauncher.h"
 #include "polysomnography/patientdatabase.h"
@@ -147,6 +148,7 @@ void Polysomno::startPolysomno(const Patient &patient)
     if (!db->open(databasePath)) {
         emit sendErrorMessage(POLYSOMNO_DB_OPEN_FAILED);
         qDebug().noquote().nospace() << "Failed to open db " << db->errorText();
+        qCWarning(connectorLog).noquote() << "Database" << databasePath << "cannot be opened:" << db->errorText();
         return;
     }
     qDebug() << "Database opened";
@@ -168,6 +170,8 @@ void Polysomno::startPolysomno(const Patient &patient)
         if (!db->insertPatient(row)) {
             emit sendErrorMessage(POLYSOMNO_INSERT_FAILED);
             qDebug() << PatientDatabase::insertStatement();
+            qCWarning(connectorLog).noquote()
+                << "Database" << databasePath << "refused the patient row:" << db->errorText();
             db->close();
             return;
         }

@@ -5,6 +5,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 
+#include "platform/connectorlog.h"
+
 UpdateCheck::UpdateCheck(const QUrl &downloadServer, int ownVersion, QObject *parent)
     : QObject(parent), server(downloadServer), ownVersion(ownVersion)
 {}
@@ -37,8 +39,10 @@ void UpdateCheck::checkNetworkVersion()
 
 void UpdateCheck::downloadError(QNetworkReply::NetworkError code)
 {
-    Q_UNUSED(code)
     qDebug() << "error";
+    const auto *reply = qobject_cast<QNetworkReply *>(sender());
+    qCWarning(connectorLog).noquote() << "Update check failed: error" << int(code)
+                                      << (reply ? reply->errorString() : QString());
 }
 
 void UpdateCheck::networkVersionDownloaded(QNetworkReply *reply)
@@ -48,6 +52,10 @@ void UpdateCheck::networkVersionDownloaded(QNetworkReply *reply)
     reply->manager()->deleteLater();
 
     const UpdateDecision decision = decideUpdate(manifest, ownVersion);
+    qCInfo(connectorLog) << "Update check:"
+                         << (decision == UpdateDecision::Mandatory  ? "mandatory update"
+                             : decision == UpdateDecision::Optional ? "optional update"
+                                                                    : "no update");
     if (decision != UpdateDecision::NoUpdate)
         emit updateAvailable(decision);
 }

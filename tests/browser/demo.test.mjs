@@ -4,16 +4,30 @@
 //   node --test tests/browser/
 // The end-to-end test also needs
 //   CONNECTOR_BIN  the built connector executable
-//   DEMO_DIR       a folder made by scripts/setup-demo.sh BUILD_DIR DEMO_DIR (helix/, somnopanel/, connector.json)
+//   DEMO_DIR       a folder made by scripts/setup-demo.sh BUILD_DIR DEMO_DIR (helix/, somnopanel/, download/,
+//                  connector.json)
 // and is skipped without them. It starts the connector, which listens on port 1024, so nothing else may hold that
-// port. The demo page is served from http://127.0.0.1 on a free port (DEMO_HTTP_PORT fixes it, for a connector
-// whose "allowed_origins" lists one origin). Screenshots go to test-artifacts/.
+// port, with a temporary home folder (its desktop receives the installer, its data folder the log file), and serves
+// download/ on the port of the configuration's "download_server". The demo page is served from http://127.0.0.1 on
+// a free port (DEMO_HTTP_PORT fixes it, for a connector whose "allowed_origins" lists one origin). Screenshots go to
+// test-artifacts/.
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { once } from 'node:events';
-import { mkdirSync, readdirSync, readlinkSync, writeFileSync } from 'node:fs';
+import {
+    existsSync,
+    mkdirSync,
+    mkdtempSync,
+    readFileSync,
+    readdirSync,
+    readlinkSync,
+    rmSync,
+    writeFileSync,
+} from 'node:fs';
+import { tmpdir } from 'node:os';
 import { join, sep } from 'node:path';
 import { test } from 'node:test';
+import { setTimeout as delay } from 'node:timers/promises';
 
 import { errorFrame, messageFrame } from '../web/qt-json.mjs';
 import {
@@ -55,6 +69,15 @@ async function waitForEntries(page, name, count, timeout = 30000) {
         [frameEntry(name), count],
         { timeout },
     );
+}
+
+/** Polls until condition() holds, for at most timeoutMs. */
+async function waitFor(condition, what, timeoutMs = 20000) {
+    const deadline = Date.now() + timeoutMs;
+    while (!condition()) {
+        if (Date.now() > deadline) throw new Error(`timed out waiting until ${what}`);
+        await delay(100);
+    }
 }
 
 const waitForState = (page, state, timeout = 30000) =>
@@ -289,12 +312,16 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
     const somnoPath = join(DEMO_DIR, 'somnopanel') + sep;
     const config = join(DEMO_DIR, 'connector.json');
     mkdirSync(ARTIFACTS, { recursive: true });
+    // The desktop is then home/Desktop and the log file under home/.local/share, whatever the machine's settings.
+    const home = mkdtempSync(join(tmpdir(), 'sanvero-demo-home-'));
+    const connectorEnv = { ...process.env, QT_QPA_PLATFORM: 'offscreen', HOME: home };
+    for (const name of ['XDG_CONFIG_HOME', 'XDG_DATA_HOME', 'XDG_DESKTOP_DIR']) delete connectorEnv[name];
 
     let output = '';
     let connector = null;
     const startConnector = async () => {
         const child = spawn(CONNECTOR_BIN, [config], {
-            env: { ...process.env, QT_QPA_PLATFORM: 'offscreen' },
+            env: connectorEnv,
             stdio: ['ignore', 'pipe', 'pipe'],
         });
         child.stdout.on('data', (data) => (output += data));
@@ -319,12 +346,18 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
     };
 
     const web = await serveFolder(WEB_ROOT);
+    const downloads = await serveFolder(
+        join(DEMO_DIR, 'download'),
+        Number(new URL(JSON.parse(readFileSync(config, 'utf8')).download_server).port),
+    );
     const browser = await launchChromium();
     t.after(async () => {
         await browser.close();
         await web.close();
+        await downloads.close();
         await stopConnector();
         writeFileSync(join(ARTIFACTS, 'connector-demo.log'), output);
+        rmSync(home, { recursive: true, force: true });
     });
 
     await startConnector();
@@ -366,6 +399,22 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
         );
     });
 
+    await t.test('an installation runs through download, unpacking and the installer', async () => {
+        await page.click('#install-helix');
+        await waitForEntries(page, 'HELIX_SETUP_STARTED', 1, 60000);
+        const setupFolder = join(home, 'Desktop', 'HelixSetup');
+        assert.deepEqual(await loggedPayloads(page, 'HELIX_SETUP_STARTED'), [
+            { path: `${home}/Desktop/HelixSetup/HelixSetup.exe` },
+        ]);
+        assert.equal(await page.getAttribute('#install-progress', 'data-state'), 'done');
+        assert.ok(existsSync(join(home, 'Desktop', 'HelixSetup.zip')), 'the archive is kept on the desktop');
+        // The stand-in installer notes the folder it was started in, once it runs.
+        const marker = join(setupFolder, 'HelixSetup.started');
+        await waitFor(() => existsSync(marker) && readFileSync(marker, 'utf8').trim() !== '', 'the installer ran');
+        assert.equal(readFileSync(marker, 'utf8').trim(), setupFolder);
+        assert.equal(await page.$$eval('#log li.frame-error', (items) => items.length), 0);
+    });
+
     await page.screenshot({ path: join(ARTIFACTS, 'demo.png'), fullPage: true });
 
     await t.test('the page reconnects by itself after the connector restarts', async () => {
@@ -375,5 +424,20 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
         await waitForState(page, 'connected');
         await page.click('#start-polysomno');
         await waitForEntries(page, 'POLYSOMNO_STARTED', 2);
+    });
+
+    await t.test('the log file keeps the frame codes and no patient value', () => {
+        const folder = join(home, '.local', 'share', 'SANvero', 'SANvero Connector');
+        const logged = readdirSync(folder)
+            .filter((name) => /^connector(\.\d)?\.log$/.test(name))
+            .map((name) => readFileSync(join(folder, name), 'utf8'))
+            .join('');
+        assert.match(logged, /SANvero Connector \d+\.\d+\S* started/);
+        for (const line of ['Message 1005 sent', 'Message 1009 sent', 'Message 2010 sent']) {
+            assert.ok(logged.includes(line), `"${line}" in the log file`);
+        }
+        for (const value of Object.values(PATIENT_FIELDS).filter((field) => !/^\d+$/.test(field))) {
+            assert.ok(!logged.includes(value), `"${value}" must not be in the log file`);
+        }
     });
 });

@@ -42,8 +42,11 @@ export async function browserToolsMissing() {
     return missing.length ? `missing ${missing.join(' and ')}` : null;
 }
 
-/** Serves the files under root on a free loopback port; GET only, nothing outside root. */
-export async function serveFolder(root) {
+/**
+ * Serves the files under root on a loopback port (by default DEMO_HTTP_PORT, else a free one); GET only,
+ * nothing outside root.
+ */
+export async function serveFolder(root, port = Number(process.env.DEMO_HTTP_PORT ?? 0)) {
     const base = resolve(root);
     const server = createServer(async (request, response) => {
         const path = decodeURIComponent(new URL(request.url, 'http://localhost').pathname);
@@ -63,7 +66,6 @@ export async function serveFolder(root) {
             response.writeHead(404).end();
         }
     });
-    const port = Number(process.env.DEMO_HTTP_PORT ?? 0);
     await new Promise((resolveListen, reject) => {
         server.once('error', reject);
         server.listen(port, '127.0.0.1', resolveListen);

@@ -1,0 +1,118 @@
+// The connector's log file for the clinic's IT staff: the "sanvero.log" messages, time-stamped and rotated.
+#include "app/logfile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QMutexLocker>
+#include <QStandardPaths>
+
+#include "platform/connectorlog.h"
+
+namespace {
+
+LogFile *installedFile = nullptr;
+QtMessageHandler previousHandler = nullptr;
+// A message raised while a line is written (a warning of the file system) must not write again.
+thread_local bool writing = false;
+
+const char *levelName(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return "debug";
+    case QtInfoMsg:
+        return "info";
+    case QtWarningMsg:
+        return "warning";
+    case QtCriticalMsg:
+        return "critical";
+    case QtFatalMsg:
+        return "fatal";
+    }
+    return "";
+}
+
+void handleMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (installedFile && !writing && context.category &&
+        qstrcmp(context.category, connectorLog().categoryName()) == 0) {
+        writing = true;
+        // Local time with its offset, as the clinic reads its clocks, but unambiguous across a time change.
+        const QDateTime now = QDateTime::currentDateTime();
+        installedFile->write(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs) + QLatin1Char(' ') +
+                             QLatin1String(levelName(type)) + QLatin1Char(' ') + message);
+        writing = false;
+    }
+    previousHandler(type, context, message);
+}
+
+} // namespace
+
+LogFile::LogFile(const QString &folder, qint64 maxBytes, int keptFiles)
+    : folder(folder), maxBytes(maxBytes), keptFiles(qMax(1, keptFiles))
+{}
+
+LogFile::~LogFile()
+{
+    if (installedFile == this) {
+        qInstallMessageHandler(previousHandler);
+        installedFile = nullptr;
+    }
+}
+
+QString LogFile::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+}
+
+QString LogFile::filePath(int index) const
+{
+    return folder + (index == 0 ? QStringLiteral("/connector.log") : QStringLiteral("/connector.%1.log").arg(index));
+}
+
+void LogFile::write(const QString &line)
+{
+#ifdef Q_OS_WIN
+    // Windows' own line ends, which every editor there shows, counted as written.
+    const QByteArray bytes = line.toUtf8() + "\r\n";
+#else
+    const QByteArray bytes = line.toUtf8() + '\n';
+#endif
+    QMutexLocker lock(&mutex);
+    if (!file.isOpen()) {
+        QDir().mkpath(folder);
+        file.setFileName(filePath());
+        if (!open())
+            return;
+    }
+    if (file.size() > 0 && file.size() + bytes.size() > maxBytes) {
+        rotate();
+        if (!open())
+            return;
+    }
+    file.write(bytes);
+}
+
+bool LogFile::open()
+{
+    // Unbuffered, so a line is in the file even when the connector ends abruptly.
+    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+}
+
+void LogFile::rotate()
+{
+    // Closed first: Windows renames no file that is open.
+    file.close();
+    QFile::remove(filePath(keptFiles - 1));
+    for (int index = keptFiles - 2; index >= 0; --index)
+        QFile::rename(filePath(index), filePath(index + 1));
+    // Where a rename failed (another connector of the same user holds the file), the file just grows.
+}
+
+void LogFile::install()
+{
+    if (installedFile)
+        return;
+    installedFile = this;
+    previousHandler = qInstallMessageHandler(handleMessage);
+}

@@ -1,0 +1,169 @@
+// The log file for IT staff: patient values replaced in the page's text, rotation, and an exam and a
+// registration through a real page that leave their frame codes in the file but no patient value.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/logfile.h"
+#include "connectorprocess.h"
+#include "inprocessconnector.h"
+#include "protocol/redaction.h"
+#include "somnodb.h"
+
+namespace {
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestLogFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void redaction_data();
+    void redaction();
+    void rotationKeepsTheNewestLines();
+    void examAndRegistrationLeaveNoPatientValue();
+};
+
+void TestLogFile::redaction_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("logged");
+    QTest::addRow("envelope")
+        << QStringLiteral(
+               R"({"type":"POLYSOMNO","appPath":"C:\\Somno\\","args":{"command":"START_POLYSOMNO","patient":)"
+               R"({"first_name":"Zoë","last_name":"Prueba","birth_date":"01/02/1990","code":4711,"gender":1,"city":"Málaga"}}})")
+        << QStringLiteral(R"({"appPath":"C:\\Somno\\","args":{"command":"START_POLYSOMNO","patient":)"
+                          R"({"birth_date":"***","city":"***","code":"***","first_name":"***",)"
+                          R"("gender":"***","last_name":"***"}},"type":"POLYSOMNO"})");
+    QTest::addRow("nested under patient") << QStringLiteral(R"({"args":{"patient":{"names":["Zoë",{"x":"Prueba"}]}}})")
+                                          << QStringLiteral(R"({"args":{"patient":{"names":["***",{"x":"***"}]}}})");
+    QTest::addRow("patient keys elsewhere")
+        << QStringLiteral(R"([{"results":"Hz;L;R","address":{"street":"Calle Mayor"}},{"code":null}])")
+        << QStringLiteral(R"([{"address":{"street":"***"},"results":"***"},{"code":"***"}])");
+    QTest::addRow("patient as text") << QStringLiteral(R"({"args":{"patient":"Zoë Prueba"}})")
+                                     << QStringLiteral(R"({"args":{"patient":"***"}})");
+    QTest::addRow("malformed JSON") << QStringLiteral(R"({"args":{"patient":{"first_name":"Zoë")")
+                                    << QStringLiteral("(no JSON object, 38 characters)");
+    QTest::addRow("plain text") << QStringLiteral("Zoë Prueba") << QStringLiteral("(no JSON object, 10 characters)");
+    const QString longPath = QString(3000, QLatin1Char('a'));
+    QTest::addRow("cut when long") << QStringLiteral(R"({"appPath":"%1"})").arg(longPath)
+                                   << QStringLiteral(R"({"appPath":"%1... (3014 characters))").arg(longPath.left(2036));
+}
+
+void TestLogFile::redaction()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, logged);
+    QCOMPARE(redactedMessage(message), logged);
+}
+
+void TestLogFile::rotationKeepsTheNewestLines()
+{
+    QTemporaryDir dir;
+    constexpr qint64 maxBytes = 300;
+    QStringList written;
+    {
+        LogFile log(dir.path(), maxBytes, 3);
+        for (int i = 0; i < 30; ++i) {
+            written.append(
+                QStringLiteral("line %1 ").arg(i, 2, 10, QLatin1Char('0')).leftJustified(40, QLatin1Char('.')));
+            log.write(written.last());
+        }
+    }
+    QStringList kept;
+    for (int index = 2; index >= 0; --index) {
+        const QString path =
+            dir.filePath(index == 0 ? QStringLiteral("connector.log") : QStringLiteral("connector.%1.log").arg(index));
+        // Only a nearly full file is moved up: one rotated at every line would be a few bytes long.
+        const qint64 size = QFileInfo(path).size();
+        QVERIFY2(size > (index == 0 ? 0 : maxBytes / 2) && size <= maxBytes, qPrintable(path));
+        kept += readText(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("connector.3.log"))));
+    // The files hold the newest lines in order, and only the oldest are gone.
+    QVERIFY(kept.size() < written.size());
+    QCOMPARE(kept, written.mid(written.size() - kept.size()));
+}
+
+void TestLogFile::examAndRegistrationLeaveNoPatientValue()
+{
+    QTemporaryDir dir;
+    LogFile log(dir.filePath(QStringLiteral("logs")));
+    log.install();
+    // Every message still reaches the handler installed before, QtTest's own.
+    QTest::ignoreMessage(QtDebugMsg, "New connection...");
+    InProcessConnector connector;
+    PageClient page;
+    QVERIFY(page.open(connector.url()));
+    const QString helix = dir.filePath(QStringLiteral("Helix"));
+    const QString somno = dir.filePath(QStringLiteral("SomnoPanel"));
+    QString error;
+    QVERIFY(writeFile(helix + QStringLiteral("/Helix.exe"), {}) &&
+            writeFile(somno + QStringLiteral("/bin/SomnoPanel.exe"), {}));
+    QVERIFY(QDir().mkpath(somno + QStringLiteral("/SomnoDB")));
+    QVERIFY2(SomnoDb::create(somno + QStringLiteral("/SomnoDB/SomnoDB.mdb"), &error), qPrintable(error));
+    const QString patient = QStringLiteral(
+        R"({"first_name":"Zoëlinde","last_name":"Pruebamann","birth_date":"03/04/1951","code":"T-4711-X","gender":1,)"
+        R"("height":172,"weight":64,"city":"Villaconejos","address":"Calle Olmo 9"})");
+    const QString command = QStringLiteral(R"({"type":"%1","appPath":"%2/","args":{"command":"%3","patient":%4}})");
+
+    page.send(command.arg(QStringLiteral("AUDIOMETRY"), helix, QStringLiteral("START_AUDIOMETRY"), patient));
+    QVERIFY(page.waitForFrames(1));
+    // The result, dated after the request and settled by the connector's clock.
+    const QByteArray results = "Hz;L;R\r\n1000;17;23\r\nAudiogramm-Befund-Unikat\r\n";
+    QFile result(helix + QStringLiteral("/XCHG/TEST_DATA.csv"));
+    QVERIFY(result.open(QIODevice::WriteOnly) && result.write(results) == results.size() && result.flush());
+    QVERIFY(result.setFileTime(QFileInfo(helix + QStringLiteral("/XCHG/hedeprax.gdt")).lastModified().addSecs(1),
+                               QFileDevice::FileModificationTime));
+    result.close();
+    connector.clock.offsetMs = 10000;
+    QVERIFY(page.waitForFrames(2));
+    page.send(command.arg(QStringLiteral("POLYSOMNO"), somno, QStringLiteral("START_POLYSOMNO"), patient));
+    QVERIFY(page.waitForFrames(3));
+    QCOMPARE(page.codes(), (QList<int>{1008, 1005, 2010}));
+    QVERIFY(page.frames.at(1).contains(QLatin1String("Audiogramm-Befund-Unikat")));
+
+    const QString text = readText(log.filePath());
+    // Only the log category's lines, each with its time and level; none of the debug lines (which carry the page's
+    // text as it came).
+    QVERIFY2(QRegularExpression(QStringLiteral(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z) )"
+                                               R"((info|warning) [^\n]+\n)+$)"))
+                 .match(text)
+                 .hasMatch(),
+             qPrintable(text));
+    for (const QString &logged : {QStringLiteral("Command AUDIOMETRY \"START_AUDIOMETRY\""),
+                                  QStringLiteral("Command POLYSOMNO \"START_POLYSOMNO\""),
+                                  QStringLiteral("Message 1008 sent"), QStringLiteral("Message 1005 sent"),
+                                  QStringLiteral("Message 2010 sent"), QStringLiteral(R"("first_name":"***")")})
+        QVERIFY2(text.contains(logged), qPrintable(logged + QStringLiteral(" missing in:\n") + text));
+    QStringList values{QStringLiteral("Audiogramm-Befund-Unikat"), QStringLiteral("1000;17;23")};
+    const QJsonObject record = QJsonDocument::fromJson(patient.toUtf8()).object();
+    for (const QJsonValue &value : record)
+        if (value.isString())
+            values.append(value.toString());
+    QCOMPARE(values.size(), 8);
+    for (const QString &value : values)
+        QVERIFY2(!text.contains(value), qPrintable(value + QStringLiteral(" found in:\n") + text));
+}
+
+QTEST_GUILESS_MAIN(TestLogFile)
+#include "tst_logfile.moc"
