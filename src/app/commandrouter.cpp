@@ -10,15 +10,24 @@
 #include "protocol/envelope.h"
 #include "protocol/redaction.h"
 
-CommandRouter::CommandRouter(OperatorChannel *channel, const AudiometrySettings &audiometry,
-                             const PolysomnoSettings &polysomno, QObject *parent)
-    : QObject(parent), channel(channel), audiometrySettings(audiometry), polysomnoSettings(polysomno)
+CommandRouter::CommandRouter(OperatorChannel *channel, const QUrl &downloadServer, DatabaseBackend database,
+                             const Workstation &workstation, QObject *parent)
+    : QObject(parent), channel(channel)
 {
+    audiometrySettings.downloadServer = downloadServer;
+    audiometrySettings.desktopFolder = workstation.desktopFolder;
+    audiometrySettings.launcher = workstation.launcher;
+    audiometrySettings.clock = workstation.clock;
+    audiometrySettings.files = workstation.files;
+    audiometrySettings.programs = workstation.programs;
     audiometrySettings.installations = &installations;
     audiometrySettings.exams = &exams;
     audiometrySettings.pageConnected = [channel = QPointer<OperatorChannel>(channel)] {
         return channel && channel->hasPage();
     };
+    polysomnoSettings.database = database;
+    polysomnoSettings.launcher = workstation.launcher;
+    connect(channel, &OperatorChannel::textMessageReceived, this, &CommandRouter::processTextMessage);
 }
 
 template<typename Bridge>

@@ -13,15 +13,26 @@ class HelixAudiometry;
 class OperatorChannel;
 class Polysomno;
 
+/// The outside world the bridges meet: the real one in the window, stand-ins in the tests.
+struct Workstation
+{
+    QString desktopFolder;
+    ProgramLauncher *launcher = nullptr;
+    const Clock *clock = nullptr;
+    FileOperations *files = nullptr;
+    const RunningPrograms *programs = nullptr;
+};
+
 class CommandRouter : public QObject
 {
     Q_OBJECT
 
 public:
-    /// The bridges get these settings; the audiometry bridges also learn from the channel whether a page
-    /// is connected, and share the router's one installation slot and its register of waiting exams.
-    CommandRouter(OperatorChannel *channel, const AudiometrySettings &audiometry, const PolysomnoSettings &polysomno,
-                  QObject *parent = nullptr);
+    /// Serves the channel's text messages. The bridges get the configured download server and database
+    /// backend and the workstation; the audiometry bridges also learn from the channel whether a page is
+    /// connected, and share the router's one installation slot and its register of waiting exams.
+    CommandRouter(OperatorChannel *channel, const QUrl &downloadServer, DatabaseBackend database,
+                  const Workstation &workstation, QObject *parent = nullptr);
 
 public slots:
     /// Parses one text message from the page; answers INVALID_ARGUMENTS itself, otherwise hands the

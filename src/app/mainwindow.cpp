@@ -67,18 +67,9 @@ void MainWindow::refuseToStart(ConfigurationOutcome outcome)
 void MainWindow::startServer()
 {
     channel = new OperatorChannel(this);
-    AudiometrySettings audiometry;
-    audiometry.downloadServer = config.downloadServer;
-    audiometry.desktopFolder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    audiometry.launcher = &launcher;
-    audiometry.clock = &clock;
-    audiometry.files = &files;
-    audiometry.programs = &programs;
-    PolysomnoSettings polysomno;
-    polysomno.database = config.database;
-    polysomno.launcher = &launcher;
-    router = new CommandRouter(channel, audiometry, polysomno, this);
-    connect(channel, &OperatorChannel::textMessageReceived, router, &CommandRouter::processTextMessage);
+    const Workstation workstation{QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), &launcher, &clock,
+                                  &files, &programs};
+    router = new CommandRouter(channel, config.downloadServer, config.database, workstation, this);
     auto *prompt = new OriginPrompt(channel, this);
     connect(channel, &OperatorChannel::originDecisionNeeded, prompt, &OriginPrompt::ask);
     if (config.unknownOrigins == OriginPolicy::Unknown::Allow) {

@@ -5,18 +5,8 @@
 
 InProcessConnector::InProcessConnector(const Options &options)
 {
-    AudiometrySettings audiometry;
-    audiometry.downloadServer = options.downloadServer;
-    audiometry.desktopFolder = desktop.path();
-    audiometry.launcher = &launcher;
-    audiometry.clock = &clock;
-    audiometry.files = &files;
-    audiometry.programs = &programs;
-    PolysomnoSettings polysomno;
-    polysomno.database = options.database;
-    polysomno.launcher = &launcher;
-    router = new CommandRouter(&channel, audiometry, polysomno, &channel);
-    QObject::connect(&channel, &OperatorChannel::textMessageReceived, router, &CommandRouter::processTextMessage);
+    router = new CommandRouter(&channel, options.downloadServer, options.database,
+                               Workstation{desktop.path(), &launcher, &clock, &files, &programs}, &channel);
     const OriginPolicy::Unknown unknown = options.unknownOrigins.value_or(
         options.allowedOrigins ? OriginPolicy::Unknown::Refuse : OriginPolicy::Unknown::Ask);
     listening = channel.startServer({QHostAddress(QHostAddress::LocalHost)}, 0,
