@@ -72,10 +72,8 @@ void MainWindow::startServer()
     router = new CommandRouter(channel, config.downloadServer, config.database, workstation, this);
     auto *prompt = new OriginPrompt(channel, this);
     connect(channel, &OperatorChannel::originDecisionNeeded, prompt, &OriginPrompt::ask);
-    if (config.unknownOrigins == OriginPolicy::Unknown::Allow) {
-        qDebug() << "unknown_origins is \"allow\": pages from every origin may control the connector.";
+    if (config.unknownOrigins == OriginPolicy::Unknown::Allow)
         qCWarning(connectorLog) << "unknown_origins is \"allow\": pages from every origin may control the connector.";
-    }
     const OriginPolicy policy(config.allowedOrigins, config.unknownOrigins, originDecisionsFile());
     showServerStatus(channel->startServer(config.listenAddresses, OperatorChannel::defaultPort, policy));
 }

@@ -127,7 +127,6 @@ void HelixAudiometry::startHelix(const Patient &patient)
         const QFileInfo exe(helixExe());
         if (!settings.launcher->startDetached(exe.absoluteFilePath(), QStringList(), exe.absolutePath())) {
             // No result can come from an application that does not run: the page must not wait for one.
-            qDebug() << "Helix could not be started:" << helixExe();
             // Nobody waits for an answer to this request: an application started later must not find it.
             QFile::remove(requestFilePath());
             emit sendErrorMessage(HELIX_START_FAILED);

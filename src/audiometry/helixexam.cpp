@@ -12,6 +12,7 @@
 #endif
 
 #include "platform/clock.h"
+#include "platform/connectorlog.h"
 #include "platform/fileoperations.h"
 
 namespace {
@@ -149,7 +150,7 @@ void HelixExam::setAside(const QString &path, const QDateTime &modified)
     QDir().mkpath(unclaimed);
     const QString target = freeResultName(unclaimed, modified);
     if (settings.files->rename(path, target))
-        qDebug() << "Result file older than the exam's request set aside:" << target;
+        qCWarning(connectorLog) << "Result file older than the exam's request set aside:" << target;
 }
 
 bool HelixExam::claim(const QString &path, const QDateTime &modified)
@@ -180,7 +181,7 @@ bool HelixExam::deliverClaimed()
 
     // A copy that cannot be deleted stays in "claimed", where nothing picks it up again.
     if (!settings.files->remove(claimedPath))
-        qDebug() << "Reported result file could not be deleted:" << claimedPath;
+        qCWarning(connectorLog) << "Reported result file could not be deleted:" << claimedPath;
     claimedPath.clear();
     if (claimedIsOwn)
         stop();
@@ -194,7 +195,7 @@ void ExamRegistry::replace(const QString &exchangeFolder, HelixExam *exam)
     QPointer<HelixExam> &entry = exams[key(exchangeFolder)];
     if (entry && entry != exam && entry->isWaiting()) {
         exam->setReplaced(entry->request());
-        qDebug() << "Exam replaced by a newer request in" << exchangeFolder;
+        qCInfo(connectorLog) << "Exam replaced by a newer request in" << exchangeFolder;
         entry->stop();
     }
     entry = exam;

@@ -29,7 +29,6 @@ bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, quint16 
         // With port 0 the first address picks a free port and the others take the same one.
         const quint16 wanted = listeningPort != 0 ? listeningPort : port;
         if (!listener->listen(address, wanted)) {
-            qDebug() << "Cannot listen on" << address.toString() << "port" << wanted << ":" << listener->errorString();
             qCWarning(connectorLog).noquote()
                 << "Cannot listen on" << address.toString() << "port" << wanted << ":" << listener->errorString();
             delete listener;
@@ -53,10 +52,8 @@ void OperatorChannel::checkOrigin(QWebSocketCorsAuthenticator *authenticator)
 {
     // A page that waits for the operator completes its handshake; it is held in newConnection.
     const bool refused = policy.verdict(authenticator->origin()) == OriginPolicy::Verdict::Refuse;
-    if (refused) {
-        qDebug() << "Handshake refused for the page origin" << authenticator->origin();
+    if (refused)
         qCWarning(connectorLog) << "Handshake refused (HTTP 403) for the page origin" << authenticator->origin();
-    }
     authenticator->setAllowed(!refused);
 }
 
@@ -95,7 +92,6 @@ void OperatorChannel::admit(QWebSocket *socket)
 void OperatorChannel::hold(QWebSocket *socket)
 {
     const QString origin = socket->origin();
-    qDebug() << "Page origin waits for the operator's decision:" << origin;
     qCInfo(connectorLog) << "Page origin waits for the operator's decision:" << origin;
     held[origin].append(HeldPage{socket, {}});
     // One question per origin, however often its page reconnects meanwhile.
@@ -126,17 +122,14 @@ void OperatorChannel::messageFrom(QWebSocket *socket, const QString &message)
     }
     if (page->messages.size() < maxHeldMessages)
         page->messages.append(message);
-    else {
-        qDebug() << "Message of a waiting page dropped: too many held";
+    else
         qCWarning(connectorLog) << "Message of a waiting page dropped: too many held";
-    }
 }
 
 void OperatorChannel::decideOrigin(const QString &origin, bool allow)
 {
     asking.remove(origin);
     policy.decide(origin, allow);
-    qDebug() << (allow ? "Page origin allowed:" : "Page origin blocked:") << origin;
     qCInfo(connectorLog) << (allow ? "Page origin allowed by the operator:" : "Page origin blocked by the operator:")
                          << origin;
     const QList<HeldPage> pages = held.take(origin);
@@ -176,7 +169,6 @@ void OperatorChannel::socketDisconnected()
 void OperatorChannel::socketError(QWebSocketProtocol::CloseCode code)
 {
     // A refused or failed handshake concerns that one page; the server goes on serving.
-    qDebug() << "Server error, close code" << code << ":" << server->errorString();
     qCWarning(connectorLog) << "Handshake failed, close code" << code << ":" << server->errorString();
 }
 

@@ -64,7 +64,6 @@ void OriginDecisions::load()
     const QString aside =
         path + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QFile::rename(path, aside);
-    qDebug() << "Page origin decisions file is damaged; set aside as" << aside;
     qCWarning(connectorLog) << "Page origin decisions file is damaged; set aside as" << aside;
 }
 
@@ -86,7 +85,6 @@ bool OriginDecisions::remember(const QString &origin, bool allow)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "Page origin decisions cannot be written to" << path;
         qCWarning(connectorLog) << "Page origin decisions cannot be written to" << path << ":" << file.errorString();
         return false;
     }

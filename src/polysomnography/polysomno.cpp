@@ -187,7 +187,6 @@ void Polysomno::startPolysomno(const Patient &patient)
     // "bin" folder, as from its shortcut, whatever the connector's own working folder is. The patient
     // stays registered whether or not it starts.
     if (!settings.launcher->startDetached(polysomnoExe(), QStringList(), QFileInfo(polysomnoExe()).absolutePath())) {
-        qDebug() << "SomnoPanel could not be started:" << polysomnoExe();
         emit sendErrorMessage(POLYSOMNO_START_FAILED);
     }
 }
