@@ -17,6 +17,7 @@ export declare const SocketMessage: Readonly<{
     HELIX_SETUP_STARTED: 1009;
     HELIX_INSTALL_FAILED: 1010;
     HELIX_START_FAILED: 1011;
+    HELIX_RESULT_UNATTRIBUTED: 1012;
     POLYSOMNO_DB_NOT_FOUND: 2000;
     POLYSOMNO_NOT_INSTALLED: 2001;
     POLYSOMNO_DB_OPEN_FAILED: 2007;
@@ -24,6 +25,7 @@ export declare const SocketMessage: Readonly<{
     POLYSOMNO_DB_IN_USE: 2009;
     POLYSOMNO_STARTED: 2010;
     POLYSOMNO_START_FAILED: 2011;
+    POLYSOMNO_PATIENT_MISMATCH: 2012;
 }>;
 
 export type SocketMessageName = keyof typeof SocketMessage;
@@ -40,12 +42,14 @@ export type ErrorFrameName =
     | 'HELIX_REQUEST_FILE_FAILED'
     | 'HELIX_INSTALL_FAILED'
     | 'HELIX_START_FAILED'
+    | 'HELIX_RESULT_UNATTRIBUTED'
     | 'POLYSOMNO_DB_NOT_FOUND'
     | 'POLYSOMNO_NOT_INSTALLED'
     | 'POLYSOMNO_DB_OPEN_FAILED'
     | 'POLYSOMNO_INSERT_FAILED'
     | 'POLYSOMNO_DB_IN_USE'
-    | 'POLYSOMNO_START_FAILED';
+    | 'POLYSOMNO_START_FAILED'
+    | 'POLYSOMNO_PATIENT_MISMATCH';
 
 /** One entry of the polysomnography measurement folder: its name and the names of the entries inside it. */
 export interface Measurement {

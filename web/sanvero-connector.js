@@ -21,6 +21,7 @@ export const SocketMessage = Object.freeze({
     HELIX_SETUP_STARTED: 1009,
     HELIX_INSTALL_FAILED: 1010,
     HELIX_START_FAILED: 1011,
+    HELIX_RESULT_UNATTRIBUTED: 1012,
     POLYSOMNO_DB_NOT_FOUND: 2000,
     POLYSOMNO_NOT_INSTALLED: 2001,
     POLYSOMNO_DB_OPEN_FAILED: 2007,
@@ -28,6 +29,7 @@ export const SocketMessage = Object.freeze({
     POLYSOMNO_DB_IN_USE: 2009,
     POLYSOMNO_STARTED: 2010,
     POLYSOMNO_START_FAILED: 2011,
+    POLYSOMNO_PATIENT_MISMATCH: 2012,
 });
 
 const namesByValue = new Map(Object.entries(SocketMessage).map(([name, value]) => [value, name]));

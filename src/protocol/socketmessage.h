@@ -4,8 +4,8 @@
 #include <QMetaType>
 
 /// Carried as a plain JSON integer in the "error" or "message" key of a frame.
-/// 1..100 are shared by the routing and both bridges, 1000..1011 belong to the
-/// audiometry bridge, 2000..2011 to the polysomnography bridge.
+/// 1..100 are shared by the routing and both bridges, 1000..1012 belong to the
+/// audiometry bridge, 2000..2012 to the polysomnography bridge.
 enum SocketMessage
 {
     MISSING_COMMAND = 1,
@@ -23,6 +23,7 @@ enum SocketMessage
     HELIX_SETUP_STARTED = 1009,
     HELIX_INSTALL_FAILED = 1010,
     HELIX_START_FAILED = 1011,
+    HELIX_RESULT_UNATTRIBUTED = 1012,
     POLYSOMNO_DB_NOT_FOUND = 2000,
     POLYSOMNO_NOT_INSTALLED = 2001,
     POLYSOMNO_DB_OPEN_FAILED = 2007,
@@ -30,6 +31,7 @@ enum SocketMessage
     POLYSOMNO_DB_IN_USE = 2009,
     POLYSOMNO_STARTED = 2010,
     POLYSOMNO_START_FAILED = 2011,
+    POLYSOMNO_PATIENT_MISMATCH = 2012,
 };
 
 Q_DECLARE_METATYPE(SocketMessage)

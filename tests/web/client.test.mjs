@@ -130,7 +130,7 @@ describe('socketMessageName', () => {
         for (const [name, value] of Object.entries(SocketMessage)) {
             assert.equal(socketMessageName(value), name);
         }
-        for (const value of [0, 3, 99, 1012, 2002, 2006, 2012, '1005']) {
+        for (const value of [0, 3, 99, 1013, 2002, 2006, 2013, '1005']) {
             assert.equal(socketMessageName(value), null, `value ${value}`);
         }
     });
