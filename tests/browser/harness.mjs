@@ -109,6 +109,7 @@ export async function launchChromium({ args = [], policy } = {}) {
             `#!/bin/sh
 exec unshare --mount --propagation private -- sh -c '
     set -e
+    mkdir -p /etc/chromium
     mount -t tmpfs sanvero-policy /etc/chromium
     mkdir -p /etc/chromium/policies/managed
     cp "$1" /etc/chromium/policies/managed/

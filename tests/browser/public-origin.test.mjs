@@ -59,29 +59,11 @@ function addPublicAddress() {
  */
 function makeCertificate(folder) {
     const [key, cert] = [join(folder, 'key.pem'), join(folder, 'cert.pem')];
-    execFileSync(
-        'openssl',
-        [
-            'req',
-            '-x509',
-            '-newkey',
-            'ec',
-            '-pkeyopt',
-            'ec_paramgen_curve:prime256v1',
-            '-nodes',
-            '-days',
-            '2',
-            '-subj',
-            `/CN=${HOST}`,
-            '-addext',
-            `subjectAltName=DNS:${HOST}`,
-            '-keyout',
-            key,
-            '-out',
-            cert,
-        ],
-        { stdio: ['ignore', 'ignore', 'pipe'] },
-    );
+    const request = 'req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2'.split(' ');
+    const subject = ['-subj', `/CN=${HOST}`, '-addext', `subjectAltName=DNS:${HOST}`];
+    execFileSync('openssl', [...request, ...subject, '-keyout', key, '-out', cert], {
+        stdio: ['ignore', 'ignore', 'pipe'],
+    });
     const tls = { key: readFileSync(key), cert: readFileSync(cert) };
     const spki = new X509Certificate(tls.cert).publicKey.export({ type: 'spki', format: 'der' });
     return { tls, spkiHash: createHash('sha256').update(spki).digest('base64') };
