@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what is missing, builds from scratch and runs every test:
 # Qt 5 (the product's line) and Qt 6 builds, a sanitizer build, the JavaScript client and the demo page
-# in a real browser, the Windows product (cross-built, installed and run under Wine), the fuzzers and
+# in real browsers (Chromium, also from a public HTTPS origin, and Firefox ESR), the Windows product (cross-built, installed and run under Wine), the fuzzers and
 # formatting. The Windows stage needs ../shared/windows-sdk (or WINDOWS_SDK_DIR); without it the stage is
 # skipped, unless CONNECTOR_REQUIRE_WINDOWS=1 (set by .ci/run).
 set -eu
