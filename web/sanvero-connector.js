@@ -334,12 +334,9 @@ const FIRST_ERRORS = {
     INSTALL_HELIX: new Set(),
     START_POLYSOMNO: new Set([2000, 2001, 2007, 2008, 2009, 2012]),
 };
-// Errors that end a command after its acknowledgement.
-const LATER_ERRORS = {
-    START_AUDIOMETRY: new Set([1012]),
-    INSTALL_HELIX: new Set([1006, 1010]),
-    START_POLYSOMNO: new Set(),
-};
+// Errors that end a command after its acknowledgement: an exam's result set aside, an installation's failure.
+const EXAM_LATER_ERRORS = new Set([1012]);
+const INSTALLATION_ERRORS = new Set([1006, 1010]);
 
 // The patient code as the connector writes it into the exam's frames: a whole number as its decimal text.
 const examCode = (patient) => String(patient.code);
@@ -404,10 +401,10 @@ class PendingCommands {
         const error = (entry) => entry.reject(new CommandFailedError(entry.command, frame));
         if (first) {
             this.#settle(first, error);
-        } else if (LATER_ERRORS.START_AUDIOMETRY.has(frame.code)) {
+        } else if (EXAM_LATER_ERRORS.has(frame.code)) {
             const exam = this.#oldest('START_AUDIOMETRY', true);
             if (exam) this.#settle(exam, error);
-        } else if (LATER_ERRORS.INSTALL_HELIX.has(frame.code)) {
+        } else if (INSTALLATION_ERRORS.has(frame.code)) {
             for (const installation of this.#all('INSTALL_HELIX', true)) this.#settle(installation, error);
         }
     }
