@@ -14,6 +14,8 @@ import {
 } from '../../../web/sanvero-connector.js';
 
 const connector = new SanveroConnector({ url: 'ws://localhost:1024', backoff: { maxDelay: 5000 } });
+void new SanveroConnector({ permissions: navigator.permissions });
+void new SanveroConnector({ permissions: null });
 
 connector.addEventListener('POLYSOMNO_STARTED', (event) => {
     const list: Measurement[] = event.payload.statistics;
