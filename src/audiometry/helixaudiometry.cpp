@@ -45,7 +45,13 @@ void HelixAudiometry::processCommand(QJsonObject args)
             emit finished();
             return;
         }
-        startHelix(Patient::fromRecord(args.value(QLatin1String("patient")).toObject()));
+        const Patient patient = Patient::fromRecord(args.value(QLatin1String("patient")).toObject());
+        if (!gdtRequestFits(patient)) {
+            emit sendErrorMessage(INCOMPLETE_PATIENT);
+            emit finished();
+            return;
+        }
+        startHelix(patient);
     } else if (command == QLatin1String("INSTALL_HELIX")) {
         installHelix();
     } else {
