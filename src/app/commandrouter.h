@@ -22,7 +22,7 @@ struct Workstation
     const Clock *clock = nullptr;
     FileOperations *files = nullptr;
     const RunningPrograms *programs = nullptr;
-    QString waitingExamsFile; // where waiting exams are remembered across a restart; empty: nowhere
+    QString waitingExamsFile = QString(); // where waiting exams are remembered across a restart; empty: nowhere
 };
 
 class CommandRouter : public QObject

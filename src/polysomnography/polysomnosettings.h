@@ -14,5 +14,5 @@ struct PolysomnoSettings
     DatabaseBackend database = DatabaseBackend::Odbc; // as the configuration decided it
     ProgramLauncher *launcher = nullptr;
     /// Makes the database of one registration; when not set, the backend above. Tests put failing ones here.
-    std::function<std::unique_ptr<PatientDatabase>()> makeDatabase;
+    std::function<std::unique_ptr<PatientDatabase>()> makeDatabase = nullptr;
 };

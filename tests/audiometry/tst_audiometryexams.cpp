@@ -251,7 +251,8 @@ void TestAudiometryExams::runningApplicationIsNotStartedAgain()
 
 void TestAudiometryExams::replacedWhileExamining_data()
 {
-    QTest::addColumn<QString>("applicationStopped"); // "before B": B's start starts it again; "after B"
+    QTest::addColumn<QString>("applicationStopped"); // "before B": B's start starts it again; "after B"; "after
+                                                     // the result": it ended once the result was written
     QTest::addColumn<QByteArray>("result");
     QTest::addColumn<QString>("reportedAs"); // empty: nobody, error 1012
     const QByteArray neither("PAT-C;Other\r\n");
@@ -259,6 +260,8 @@ void TestAudiometryExams::replacedWhileExamining_data()
     QTest::addRow("the result names neither") << QString() << neither << QString();
     QTest::addRow("the application closed, the result names neither") << "after B" << neither << "PAT-B";
     QTest::addRow("the application started for B, the result names neither") << "before B" << neither << "PAT-B";
+    QTest::addRow("the application ended after the result for A")
+        << "after the result" << QByteArray("PAT-A;Sample;Patient\r\n") << "PAT-A";
 }
 
 // The application examines A when B's request replaces A's; the next result may be either's.
@@ -283,6 +286,8 @@ void TestAudiometryExams::replacedWhileExamining()
     }
 
     QVERIFY(writeAnswer(result));
+    if (applicationStopped == QLatin1String("after the result"))
+        connector->programs.listed.clear();
     QVERIFY(page->waitForFrames(3));
     QTRY_VERIFY(!QFile::exists(helix->resultFile()));
     if (reportedAs.isEmpty()) {
