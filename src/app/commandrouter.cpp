@@ -22,12 +22,15 @@ CommandRouter::CommandRouter(OperatorChannel *channel, const QUrl &downloadServe
     audiometrySettings.programs = workstation.programs;
     audiometrySettings.installations = &installations;
     audiometrySettings.exams = &exams;
+    audiometrySettings.waitingExamsFile = workstation.waitingExamsFile;
     audiometrySettings.pageConnected = [channel = QPointer<OperatorChannel>(channel)] {
         return channel && channel->hasPage();
     };
     polysomnoSettings.database = database;
     polysomnoSettings.launcher = workstation.launcher;
     connect(channel, &OperatorChannel::textMessageReceived, this, &CommandRouter::processTextMessage);
+    for (HelixExam *exam : exams.resume(audiometrySettings))
+        connectBridge(exam);
 }
 
 template<typename Bridge>

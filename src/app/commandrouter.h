@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "audiometry/audiometrysettings.h"
+#include "audiometry/examregistry.h"
 #include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
 #include "polysomnography/polysomnosettings.h"
@@ -21,6 +22,7 @@ struct Workstation
     const Clock *clock = nullptr;
     FileOperations *files = nullptr;
     const RunningPrograms *programs = nullptr;
+    QString waitingExamsFile = QString(); // where waiting exams are remembered across a restart; empty: nowhere
 };
 
 class CommandRouter : public QObject
@@ -30,7 +32,8 @@ class CommandRouter : public QObject
 public:
     /// Serves the channel's text messages. The bridges get the configured download server and database
     /// backend and the workstation; the audiometry bridges also learn from the channel whether a page is
-    /// connected, and share the router's one installation slot and its register of waiting exams.
+    /// connected, and share the router's one installation slot and its register of waiting exams. Exams that
+    /// waited when the connector last ended are resumed.
     CommandRouter(OperatorChannel *channel, const QUrl &downloadServer, DatabaseBackend database,
                   const Workstation &workstation, QObject *parent = nullptr);
 

@@ -67,8 +67,15 @@ void MainWindow::refuseToStart(ConfigurationOutcome outcome)
 void MainWindow::startServer()
 {
     channel = new OperatorChannel(this);
-    const Workstation workstation{QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), &launcher, &clock,
-                                  &files, &programs};
+    // Waiting exams are remembered in the local data folder beside the log file: the folders they name are
+    // this workstation's, so they must not roam to another.
+    const Workstation workstation{QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
+                                  &launcher,
+                                  &clock,
+                                  &files,
+                                  &programs,
+                                  QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+                                      QStringLiteral("/waiting-exams.json")};
     router = new CommandRouter(channel, config.downloadServer, config.database, workstation, this);
     auto *prompt = new OriginPrompt(channel, this);
     connect(channel, &OperatorChannel::originDecisionNeeded, prompt, &OriginPrompt::ask);

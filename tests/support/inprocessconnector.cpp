@@ -5,8 +5,12 @@
 
 InProcessConnector::InProcessConnector(const Options &options)
 {
+    const QString waitingExamsFile = options.waitingExamsFile.isEmpty()
+                                         ? data.filePath(QStringLiteral("waiting-exams.json"))
+                                         : options.waitingExamsFile;
     router = new CommandRouter(&channel, options.downloadServer, options.database,
-                               Workstation{desktop.path(), &launcher, &clock, &files, &programs}, &channel);
+                               Workstation{desktop.path(), &launcher, &clock, &files, &programs, waitingExamsFile},
+                               &channel);
     const OriginPolicy::Unknown unknown = options.unknownOrigins.value_or(
         options.allowedOrigins ? OriginPolicy::Unknown::Refuse : OriginPolicy::Unknown::Ask);
     listening = channel.startServer({QHostAddress(QHostAddress::LocalHost)}, 0,

@@ -62,13 +62,23 @@ public:
         return !failRename && FileOperations::rename(from, to);
     }
     bool remove(const QString &path) override { return !failRemove && FileOperations::remove(path); }
+    std::optional<QByteArray> read(const QString &path) override
+    {
+        return failRead ? std::nullopt : FileOperations::read(path);
+    }
+    bool replace(const QString &path, const QByteArray &content) override
+    {
+        return !failReplace && FileOperations::replace(path, content);
+    }
     bool failRename = false;
     bool failRemove = false;
+    bool failRead = false;
+    bool failReplace = false;
 };
 
 /// An OperatorChannel on a free loopback port with a CommandRouter behind it, as the window wires them,
-/// but with a temporary desktop folder, a recording launcher, an offset clock, file operations that
-/// can be made to fail and a process list of the test's own.
+/// but with temporary desktop and data folders, a recording launcher, an offset clock, file operations
+/// that can be made to fail and a process list of the test's own.
 class InProcessConnector
 {
 public:
@@ -80,6 +90,8 @@ public:
         /// As the configuration decides it when not given: "ask" without a list, "refuse" with one.
         std::optional<OriginPolicy::Unknown> unknownOrigins;
         QString decisionsFile; // empty: decisions kept in memory
+        /// Where waiting exams are remembered; empty: a file in the connector's own temporary folder.
+        QString waitingExamsFile;
     };
 
     InProcessConnector() : InProcessConnector(Options()) {}
@@ -99,4 +111,5 @@ public:
 
 private:
     QTemporaryDir desktop;
+    QTemporaryDir data;
 };
