@@ -1,6 +1,7 @@
 // The operator channel with the router behind it, in the test process: one page at a time, limits, origins.
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -178,13 +179,13 @@ void TestOperatorChannel::originList()
     QFETCH(QString, origin);
     QFETCH(QString, outcome);
     InProcessConnector::Options options;
-    if (policy.startsWith(QLatin1String("list")))
-        options.allowedOrigins =
-            QStringList{QStringLiteral("https://care.example.org"), QStringLiteral("http://localhost:3000")};
+    QJsonArray listed{QStringLiteral("https://care.example.org"), QStringLiteral("http://localhost:3000")};
     if (policy == QLatin1String("list+null"))
-        options.allowedOrigins->append(QStringLiteral("null"));
+        listed.append(QStringLiteral("null"));
+    if (policy.startsWith(QLatin1String("list")))
+        options.configuration.insert(QStringLiteral("allowed_origins"), listed);
     if (policy == QLatin1String("allow"))
-        options.unknownOrigins = OriginPolicy::Unknown::Allow;
+        options.configuration.insert(QStringLiteral("unknown_origins"), QStringLiteral("allow"));
     InProcessConnector connector(options);
     QSignalSpy pages(&connector.channel, &OperatorChannel::pageConnected);
     QSignalSpy questions(&connector.channel, &OperatorChannel::originDecisionNeeded);

@@ -43,7 +43,7 @@ bool writeFile(const QString &path, const QByteArray &content)
 InProcessConnector::Options withServer(const QUrl &server)
 {
     InProcessConnector::Options options;
-    options.downloadServer = server;
+    options.configuration.insert(QStringLiteral("download_server"), server.toString());
     return options;
 }
 

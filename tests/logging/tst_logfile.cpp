@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/logfile.h"
+#include "connector/logfile.h"
 #include "connectorprocess.h"
 #include "inprocessconnector.h"
 #include "protocol/redaction.h"

@@ -2,7 +2,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/configuration.h"
+#include "connector/configuration.h"
 
 Q_DECLARE_METATYPE(ConfigurationOutcome)
 

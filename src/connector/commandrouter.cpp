@@ -1,5 +1,5 @@
 // Routes each command envelope from the page to a new device bridge.
-#include "app/commandrouter.h"
+#include "connector/commandrouter.h"
 
 #include <QDebug>
 

@@ -1,5 +1,5 @@
 // The connector's log file for the clinic's IT staff: the "sanvero.log" messages, time-stamped and rotated.
-#include "app/logfile.h"
+#include "connector/logfile.h"
 
 #include <QDateTime>
 #include <QDir>

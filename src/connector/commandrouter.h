@@ -7,21 +7,12 @@
 #include "audiometry/audiometrysettings.h"
 #include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
+#include "connector/workstation.h"
 #include "polysomnography/polysomnosettings.h"
 
 class HelixAudiometry;
 class OperatorChannel;
 class Polysomno;
-
-/// The outside world the bridges meet: the real one in the window, stand-ins in the tests.
-struct Workstation
-{
-    QString desktopFolder;
-    ProgramLauncher *launcher = nullptr;
-    const Clock *clock = nullptr;
-    FileOperations *files = nullptr;
-    const RunningPrograms *programs = nullptr;
-};
 
 class CommandRouter : public QObject
 {
