@@ -26,6 +26,9 @@ public:
 
 private:
     OffsetLookup lookup;
-    qint64 minute = std::numeric_limits<qint64>::min(); // the UTC minute the offset was looked up for
+    qint64 offsetMinute = std::numeric_limits<qint64>::min(); // the UTC minute the offset was looked up for
     int offset = 0;
+    qint64 formattedSecond = std::numeric_limits<qint64>::min();
+    QString secondText; // of formattedSecond, up to its seconds
+    QString offsetText;
 };

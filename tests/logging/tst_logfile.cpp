@@ -151,6 +151,11 @@ void TestLogFile::timestamps_data()
                                                         QStringLiteral("2024-03-31T01:59:30.000+01:00"),
                                                         QStringLiteral("2024-03-31T01:59:59.999+01:00")}
                                          << 1;
+    QTest::addRow("lines of one second") << QList<qint64>{1000, 1007, 1999}
+                                         << QStringList{QStringLiteral("2024-03-31T03:00:01.000+02:00"),
+                                                        QStringLiteral("2024-03-31T03:00:01.007+02:00"),
+                                                        QStringLiteral("2024-03-31T03:00:01.999+02:00")}
+                                         << 1;
     QTest::addRow("daylight saving time begins")
         << QList<qint64>{-1, 0, 59999, 60000}
         << QStringList{QStringLiteral("2024-03-31T01:59:59.999+01:00"), QStringLiteral("2024-03-31T03:00:00.000+02:00"),
