@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -93,6 +94,8 @@ int main(int argc, char *argv[])
     QProcess connector;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The log file is on, as in a clinic, but in the benchmark's own folder.
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
     // The connector writes every message to its debug log; the figures measure the channel, not the terminal.
     connector.setProcessEnvironment(env);
     connector.setStandardOutputFile(QProcess::nullDevice());
@@ -120,6 +123,8 @@ int main(int argc, char *argv[])
         print("reference (Node ws echo)", theirs);
     else
         std::printf("reference: not available (npm ci --prefix bench installs ws)\n");
+    std::printf("log file on: connector.log holds %lld bytes\n",
+                QFileInfo(dir.filePath(QStringLiteral("SANvero/SANvero Connector/connector.log"))).size());
     if (oursOk && theirsOk)
         std::printf("connector / reference throughput: %.2f\n", ours.messagesPerSecond / theirs.messagesPerSecond);
     return oursOk ? 0 : 1;

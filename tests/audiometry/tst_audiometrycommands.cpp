@@ -288,6 +288,8 @@ void TestAudiometryCommands::applicationThatCannotStart()
     page->sendJson(audiometry(prepare(Folder::Installed), start(examplePatient())));
     QVERIFY(page->waitForFrames(1));
     QCOMPARE(page->frame(0), error(1011));
+    // Nor is its request: an application started later must not take it for a waiting exam.
+    QVERIFY(!QFileInfo::exists(HelixFolder(dir->path() + QStringLiteral("/Helix")).requestFile()));
     // No exam is left waiting for a result.
     QTRY_VERIFY(connector->router->findChildren<HelixExam *>().isEmpty());
     QTRY_COMPARE(connector->router->findChildren<HelixAudiometry *>().size(), 0);

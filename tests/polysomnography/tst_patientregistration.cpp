@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QTest>
@@ -519,7 +518,6 @@ void TestPatientRegistration::pageAnswers()
     QSignalSpy received(&page.socket, &QWebSocket::textMessageReceived);
     const int before = page.frames.size();
     connector->launcher.starts.clear();
-    debugLines().clear();
     page.sendJson(envelope(args));
     // Answered at once with 1: whatever the command answers came before it.
     page.sendJson(envelope(QJsonObject{{QStringLiteral("marker"), true}}));
@@ -528,9 +526,7 @@ void TestPatientRegistration::pageAnswers()
     }
     QCOMPARE(page.codes().mid(before), answers);
 
-    // The database was never reached and the application never started.
-    const QStringList log = debugLines();
-    QCOMPARE(log.filter(QRegularExpression(QStringLiteral("Patient complete|SomnoDB\\.mdb"))), QStringList());
+    // Nothing was registered and the application never started.
     QCOMPARE(connector->launcher.starts.size(), 0);
     if (installed.contains(QLatin1Char('d')))
         QCOMPARE(installation.patients(), QList<QVariantMap>());

@@ -8,22 +8,12 @@
 #include "audiometry/examregistry.h"
 #include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
+#include "connector/workstation.h"
 #include "polysomnography/polysomnosettings.h"
 
 class HelixAudiometry;
 class OperatorChannel;
 class Polysomno;
-
-/// The outside world the bridges meet: the real one in the window, stand-ins in the tests.
-struct Workstation
-{
-    QString desktopFolder;
-    ProgramLauncher *launcher = nullptr;
-    const Clock *clock = nullptr;
-    FileOperations *files = nullptr;
-    const RunningPrograms *programs = nullptr;
-    QString waitingExamsFile = QString(); // where waiting exams are remembered across a restart; empty: nowhere
-};
 
 class CommandRouter : public QObject
 {
