@@ -5,6 +5,7 @@
 
 InProcessConnector::InProcessConnector(const Options &options)
 {
+    channel.setClock(&clock);
     router = new CommandRouter(&channel, options.downloadServer, options.database,
                                Workstation{desktop.path(), &launcher, &clock, &files, &programs}, &channel);
     const OriginPolicy::Unknown unknown = options.unknownOrigins.value_or(
