@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const WebSocketHandshake handshake = WebSocketHandshake::read(bytes);
     if (handshake.outcome == WebSocketHandshake::Outcome::Upgrade &&
-        (handshake.headSize > bytes.size() || handshake.key.size() != 24 || !handshake.acceptance().endsWith("\r\n\r\n")))
+        (handshake.headSize > bytes.size() || handshake.key.size() != 24 ||
+         !handshake.acceptance().endsWith("\r\n\r\n")))
         std::abort();
 
     // Where the bytes are split must not change what is read; and text is always whole UTF-8.
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     for (const Read &item : whole) {
         if (item.kind == int(WebSocketFrameReader::Kind::Text) &&
-            QString::fromUtf8(item.payload).toUtf8() != item.payload)
+            QString::fromUtf8(item.payload.constData(), item.payload.size()).toUtf8() != item.payload)
             std::abort();
     }
     return 0;

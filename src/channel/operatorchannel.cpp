@@ -15,6 +15,12 @@ namespace {
 constexpr quint16 closeNormal = 1000;
 constexpr quint16 closePolicy = 1008;
 
+// The whole text: Qt 5's QString::fromUtf8 of a QByteArray would end it at a NUL character.
+QString text(const QByteArray &utf8)
+{
+    return QString::fromUtf8(utf8.constData(), utf8.size());
+}
+
 } // namespace
 
 OperatorChannel::OperatorChannel(QObject *parent) : QObject(parent) {}
@@ -144,7 +150,7 @@ void OperatorChannel::messageFrom(PageConnection *socket, const QByteArray &mess
     if (page)
         holdMessage(page, message);
     else if (clients.contains(socket))
-        emit textMessageReceived(QString::fromUtf8(message));
+        emit textMessageReceived(text(message));
 }
 
 void OperatorChannel::holdMessage(HeldPage *page, const QByteArray &message)
@@ -219,7 +225,7 @@ void OperatorChannel::decideOrigin(const QString &origin, bool allow)
                 if (message.received.secsTo(decided) > heldMessageLifetimeSeconds)
                     ++stale;
                 else
-                    emit textMessageReceived(QString::fromUtf8(message.text));
+                    emit textMessageReceived(text(message.text));
             }
             if (stale > 0)
                 qCWarning(connectorLog).noquote() << stale << "held message(s) of the page not carried out: waited "

@@ -298,6 +298,8 @@ void TestWebSocketEdge::fragmentedTextArrivesWhole_data()
         << QList<QByteArray>{text.left(emoji + 1), text.mid(emoji + 1, 2), text.mid(emoji + 3)}
         << QString::fromUtf8(text);
     QTest::addRow("empty fragments") << QList<QByteArray>{QByteArray(), text, QByteArray()} << QString::fromUtf8(text);
+    QTest::addRow("a NUL character") << QList<QByteArray>{QByteArray("[\"a\0", 4), "b\"]"}
+                                     << QStringLiteral("[\"a") + QChar(0) + QStringLiteral("b\"]");
 }
 
 void TestWebSocketEdge::fragmentedTextArrivesWhole()
