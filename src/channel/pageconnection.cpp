@@ -112,14 +112,15 @@ void PageConnection::readFrames(const QByteArray &bytes)
             this->end();
             return;
         case WebSocketFrameReader::Kind::Failure:
-            if (state == State::Open) {
+            // Read on after the close frame: the rest of these bytes may hold the page's answer.
+            if (state == State::Open && !reader.ended()) {
                 close(item.code);
-                // A broken close frame of the page: nothing is read after it.
-                if (reader.ended())
-                    this->end();
-            } else {
-                this->end();
+                break;
             }
+            // A broken close frame of the page, or a second fault: nothing more is read.
+            if (state == State::Open)
+                close(item.code);
+            this->end();
             return;
         }
     }
