@@ -14,7 +14,10 @@ Connector::Connector(const ConnectorConfiguration &configuration, const Workstat
       operatorChannel(new OperatorChannel(this)),
       commandRouter(new CommandRouter(operatorChannel, config.downloadServer, config.database, workstation, this))
 {
+    // Held commands are dated by the workstation's clock, as result files are.
+    operatorChannel->setClock(workstation.clock);
     connect(operatorChannel, &OperatorChannel::originDecisionNeeded, this, &Connector::originDecisionNeeded);
+    connect(operatorChannel, &OperatorChannel::originQuestionWithdrawn, this, &Connector::originQuestionWithdrawn);
     if (config.checkUpdates) {
         updateCheck = new UpdateCheck(config.downloadServer, ownVersion(), this);
         connect(updateCheck, &UpdateCheck::updateAvailable, this, &Connector::updateAvailable);

@@ -51,6 +51,8 @@ signals:
     void serverStatus(bool listening);
     /// A page from an origin nobody has decided about waits; asked once per origin until decideOrigin.
     void originDecisionNeeded(const QString &origin);
+    /// Every waiting page of that origin has gone: its question is no longer asked.
+    void originQuestionWithdrawn(const QString &origin);
     /// The manifest announces a newer connector (Optional or Mandatory).
     void updateAvailable(UpdateDecision decision);
 

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QWebSocket>
 
+#include "channel/pageconnection.h"
 #include "connectorprocess.h"
 #include "inprocessconnector.h"
 
@@ -16,6 +17,7 @@ namespace {
 const QString errorFrame2 = QStringLiteral("{\n    \"error\": 2\n}\n");
 
 QStringList debugLines;
+QStringList logLines; // the log category's warnings
 
 // An absolute local folder on this system where nothing is installed.
 QString nowhere()
@@ -29,18 +31,28 @@ void recordMessage(QtMsgType type, const QMessageLogContext &context, const QStr
 {
     if (type == QtDebugMsg)
         debugLines.append(message);
+    else if (type == QtWarningMsg && qstrcmp(context.category, "sanvero.log") == 0)
+        logLines.append(message);
     else
         previousHandler(type, context, message);
 }
 
-/// Counts the WebSockets released with deleteLater, as the channel releases each page's socket once it is gone.
+/// Runs until the channel has read everything the page sent so far: it answers a ping after what came before.
+bool readByChannel(PageClient &page)
+{
+    QSignalSpy pong(&page.socket, &QWebSocket::pong);
+    page.socket.ping();
+    return pong.wait(5000);
+}
+
+/// Counts the page connections released with deleteLater, as the channel releases each page's once it is gone.
 class ReleasedSockets : public QObject
 {
 public:
     ReleasedSockets() { QCoreApplication::instance()->installEventFilter(this); }
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::DeferredDelete && qobject_cast<QWebSocket *>(watched))
+        if (event->type() == QEvent::DeferredDelete && qobject_cast<PageConnection *>(watched))
             ++count;
         return false;
     }
@@ -56,7 +68,11 @@ class TestOperatorChannel : public QObject
 private slots:
     void initTestCase() { previousHandler = qInstallMessageHandler(recordMessage); }
     void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
-    void init() { debugLines.clear(); }
+    void init()
+    {
+        debugLines.clear();
+        logLines.clear();
+    }
 
     void answerAndServingGoesOn_data();
     void answerAndServingGoesOn();
@@ -68,6 +84,11 @@ private slots:
     void operatorDecides();
     void earlierConnectionsOfAnAllowedOriginAreClosed();
     void damagedDecisionsAreSetAside();
+    void questionsAreBounded();
+    void heldPagesAreBounded_data();
+    void heldPagesAreBounded();
+    void staleHeldCommandsAreNotCarriedOut();
+    void refusedHandshakesAreLoggedOncePerMinute();
     void burstOfFailingMessages();
     void pagesInTurnThenTakeover();
     void systemDebugLines();
@@ -227,9 +248,9 @@ void TestOperatorChannel::operatorDecides()
     // It reconnects while the operator thinks: still one question.
     auto first = std::make_unique<PageClient>();
     QVERIFY(first->open(connector->url(), unknown));
-    first.reset();
     PageClient waiting;
     QVERIFY(waiting.open(connector->url(), unknown));
+    first.reset();
     waiting.send(QStringLiteral("[1]"));
     waiting.send(QStringLiteral("[2]"));
     // The clinic's page is served meanwhile; its answer also shows the held messages were not.
@@ -311,6 +332,143 @@ void TestOperatorChannel::damagedDecisionsAreSetAside()
     PageClient page;
     QVERIFY(page.open(connector.url(), QStringLiteral("https://unknown.example")));
     QTRY_COMPARE(questions.count(), 1);
+}
+
+// Any website may try; the operator is asked about nine origins at most, and a question goes with its pages.
+void TestOperatorChannel::questionsAreBounded()
+{
+    InProcessConnector connector;
+    QSignalSpy questions(&connector.channel, &OperatorChannel::originDecisionNeeded);
+    QSignalSpy withdrawn(&connector.channel, &OperatorChannel::originQuestionWithdrawn);
+    std::vector<std::unique_ptr<PageClient>> pages;
+    int refused = 0;
+    for (int i = 0; i < 300; ++i) {
+        auto page = std::make_unique<PageClient>();
+        if (page->open(connector.url(), QStringLiteral("https://site%1.example").arg(i)))
+            pages.push_back(std::move(page));
+        else if (page->socket.errorString().contains(QLatin1String("status code: 403")))
+            ++refused;
+    }
+    QCOMPARE(int(pages.size()), OperatorChannel::maxOpenQuestions);
+    QCOMPARE(refused, 300 - OperatorChannel::maxOpenQuestions);
+    QCOMPARE(questions.count(), OperatorChannel::maxOpenQuestions);
+    QCOMPARE(withdrawn.count(), 0);
+
+    // Its page gone, the question about site3 is withdrawn, and a new origin may be asked about.
+    pages.at(3)->socket.close();
+    QTRY_COMPARE(withdrawn.count(), 1);
+    QCOMPARE(withdrawn.first().first().toString(), QStringLiteral("https://site3.example"));
+    PageClient next;
+    QVERIFY(next.open(connector.url(), QStringLiteral("https://next.example")));
+    QTRY_COMPARE(questions.count(), OperatorChannel::maxOpenQuestions + 1);
+    QCOMPARE(questions.last().first().toString(), QStringLiteral("https://next.example"));
+}
+
+void TestOperatorChannel::heldPagesAreBounded_data()
+{
+    QTest::addColumn<bool>("byBytes"); // else by the count of pages
+    QTest::addRow("a 17th waiting page") << false;
+    QTest::addRow("messages beyond 4 MiB") << true;
+}
+
+void TestOperatorChannel::heldPagesAreBounded()
+{
+    QFETCH(bool, byBytes);
+    const QString first = QStringLiteral("https://first.example"), second = QStringLiteral("https://second.example");
+    InProcessConnector connector;
+    QSignalSpy questions(&connector.channel, &OperatorChannel::originDecisionNeeded);
+    std::vector<std::unique_ptr<PageClient>> pages;
+    const int count = byBytes ? 2 : OperatorChannel::maxHeldPages;
+    for (int i = 0; i < count; ++i) {
+        pages.push_back(std::make_unique<PageClient>());
+        QVERIFY(pages.back()->open(connector.url(), i % 2 ? second : first));
+    }
+    const QString oneMiB(int(OperatorChannel::maxIncomingSize), QLatin1Char(' '));
+    PageClient beyond;
+    if (byBytes) {
+        // 4 MiB held in all: three messages of the first page, one of the second.
+        for (int i = 0; i < 3; ++i)
+            pages.at(0)->send(oneMiB);
+        pages.at(1)->send(oneMiB);
+        QVERIFY(readByChannel(*pages.at(0)) && readByChannel(*pages.at(1)));
+        // One byte more from the first page closes it; the second keeps its message.
+        pages.at(0)->send(QStringLiteral("["));
+        QVERIFY(pages.at(0)->waitForDisconnected());
+        QCOMPARE(pages.at(0)->socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    } else {
+        // Its handshake completes, and the close frame follows at once.
+        beyond.open(connector.url(), QStringLiteral("https://third.example"));
+        QVERIFY(beyond.waitForDisconnected());
+        QCOMPARE(beyond.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    }
+    // No question for the page beyond: it is gone already.
+    QCOMPARE(questions.count(), 2);
+
+    // The pages within the bounds still wait, and are served with their messages when allowed.
+    connector.channel.decideOrigin(second, true);
+    PageClient &served = *pages.at(count - 1);
+    if (byBytes)
+        QVERIFY(served.waitForFrames(1));
+    served.send(QStringLiteral("[]"));
+    QVERIFY(served.waitForFrames(byBytes ? 2 : 1));
+    QVERIFY(served.frames.size() == (byBytes ? 2 : 1) && !served.closed);
+    // The other pages of the origin are earlier connections of the page served: closed with 1000. Those of the
+    // first origin still wait.
+    for (int i = byBytes ? 1 : 0; i + 1 < count; ++i) {
+        PageClient &page = *pages.at(i);
+        if (i % 2) {
+            QVERIFY(page.waitForDisconnected());
+            QCOMPARE(page.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+        } else {
+            QVERIFY(readByChannel(page) && !page.closed);
+        }
+    }
+}
+
+void TestOperatorChannel::staleHeldCommandsAreNotCarriedOut()
+{
+    const QString unknown = QStringLiteral("https://unknown.example");
+    InProcessConnector connector;
+    PageClient page;
+    QVERIFY(page.open(connector.url(), unknown));
+    page.send(QStringLiteral("[\"stale-command\"]"));
+    QVERIFY(readByChannel(page));
+    // The operator answers a minute later.
+    connector.clock.offsetMs = (OperatorChannel::heldMessageLifetimeSeconds + 1) * 1000;
+    page.send(QStringLiteral("[\"fresh-command\"]"));
+    QVERIFY(readByChannel(page));
+    QSignalSpy carriedOut(&connector.channel, &OperatorChannel::textMessageReceived);
+    connector.channel.decideOrigin(unknown, true);
+    page.send(QStringLiteral("[]"));
+    QVERIFY(page.waitForFrames(2));
+    QCOMPARE(page.frames, (QStringList{errorFrame2, errorFrame2}));
+    QCOMPARE(carriedOut.size(), 2);
+    QCOMPARE(carriedOut.at(0).at(0).toString(), QStringLiteral("[\"fresh-command\"]"));
+    QCOMPARE(carriedOut.at(1).at(0).toString(), QStringLiteral("[]"));
+    QCOMPARE(logLines.filter(QStringLiteral("1 held message(s) of the page not carried out")).size(), 1);
+}
+
+void TestOperatorChannel::refusedHandshakesAreLoggedOncePerMinute()
+{
+    InProcessConnector::Options options;
+    options.configuration.insert(QStringLiteral("allowed_origins"),
+                                 QJsonArray{QStringLiteral("https://care.example.org")});
+    InProcessConnector connector(options);
+    const QString origin = QStringLiteral("https://care.example.org.") + QString(7000, QLatin1Char('x'));
+    for (int i = 0; i < 30; ++i) {
+        PageClient page;
+        QVERIFY(!page.open(connector.url(), origin));
+    }
+    const QStringList refusals = logLines.filter(QStringLiteral("Handshake refused (HTTP 403)"));
+    QCOMPARE(refusals.size(), 1);
+    QVERIFY2(refusals.first().size() < 320 && refusals.first().contains(QLatin1String("(cut, 7025 characters in all)")),
+             qPrintable(refusals.first()));
+
+    connector.clock.offsetMs = 61 * 1000;
+    PageClient later;
+    QVERIFY(!later.open(connector.url(), origin));
+    QCOMPARE(logLines.filter(QStringLiteral("Handshake refused (HTTP 403)")).size(), 2);
+    QVERIFY(logLines.last().endsWith(QLatin1String("(30 like it since the last line)")));
 }
 
 void TestOperatorChannel::burstOfFailingMessages()
