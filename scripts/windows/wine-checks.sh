@@ -91,7 +91,7 @@ installed_tree() {
 program_files_gone() {
     [ ! -e "$app/sanvero-connector.exe" ] && [ ! -e "$app/Qt6Core.dll" ] && [ ! -e "$app/7-Zip/7z.exe" ]
 }
-clinic_config='{"sessionids": "", "allowed_origins": ["https://care.example.org"]}'
+clinic_config='{"sessionids": "", "allowed_origins": ["https://care.example.org"], "application_folders": ["C:\\Clinic\\SomnoPanel Demo\\"]}'
 holds_clinic_config() {
     printf '%s\n' "$clinic_config" | cmp -s - "$app/connector.json"
 }
@@ -120,8 +120,7 @@ check "a new installation writes the default connector.json" \
 check "the logon shortcut is in the all-users Startup folder" \
     test -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp/SANvero Connector.lnk"
 start_by_shortcut
-check "the connector started by its shortcut answers" node "$tools/drive-connector.mjs" answers \
-    --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
+check "the connector started by its shortcut answers" node "$tools/drive-connector.mjs" answers
 stop_connector
 
 phase "Updating"
@@ -130,7 +129,8 @@ run_setup "$setup"
 check "the update keeps the clinic's connector.json" holds_clinic_config
 start_by_shortcut
 check "after the update the connector runs with the clinic's configuration" node "$tools/drive-connector.mjs" \
-    answers --origin https://care.example.org --refused-origin https://other.example.org
+    answers --origin https://care.example.org --refused-origin https://other.example.org \
+    --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
 stop_connector
 
 phase "Removing"
