@@ -1,6 +1,7 @@
 // The operator's boxes in the test process, offscreen: no input before the delay, only Alt+A or a click allows,
 // names shown whole, one box at a time, and the review of the decisions.
 #include <QApplication>
+#include <QDir>
 #include <QJsonObject>
 #include <QKeySequence>
 #include <QLabel>
@@ -17,10 +18,14 @@
 #include "connector/folderconsent.h"
 #include "connectorprocess.h"
 #include "inprocessconnector.h"
+#include "protocol/applicationfolders.h"
 
 namespace {
 
 const QString origin = QStringLiteral("https://unknown.example");
+// Absolute local folders on this system, where nothing is installed, as the connector remembers them.
+const QString helix = ApplicationFolders::normalised(QDir::rootPath() + QStringLiteral("opt/helix"));
+const QString somno = ApplicationFolders::normalised(QDir::rootPath() + QStringLiteral("opt/somno"));
 constexpr int never = 24 * 3600 * 1000; // a delay that does not end during a test
 
 QList<ConsentBox *> visibleBoxes()
@@ -44,6 +49,13 @@ void press(QWidget *box, const QString &key)
     QTest::keyClick(target, Qt::Key(sequence[0] & ~Qt::KeyboardModifierMask),
                     Qt::KeyboardModifiers(sequence[0] & Qt::KeyboardModifierMask));
 #endif
+}
+
+QJsonObject installCommand(const QString &folder)
+{
+    return {{QStringLiteral("type"), QStringLiteral("AUDIOMETRY")},
+            {QStringLiteral("appPath"), folder + QLatin1Char('/')},
+            {QStringLiteral("args"), QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}}}};
 }
 
 /// The names a box shows, without the line breaks it put in.
@@ -228,10 +240,7 @@ void TestOriginPrompt::oneBoxAtATime()
     QObject::connect(&other.connector, &Connector::folderDecisionNeeded, prompt, &OriginPrompt::askFolder);
     PageClient clinic;
     QVERIFY(clinic.open(other.url()));
-    clinic.sendJson(
-        {{QStringLiteral("type"), QStringLiteral("AUDIOMETRY")},
-         {QStringLiteral("appPath"), QStringLiteral("/opt/helix/")},
-         {QStringLiteral("args"), QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}}}});
+    clinic.sendJson(installCommand(helix));
     QTRY_COMPARE(prompt->waiting(), 7);
     QCOMPARE(visibleBoxes().size(), 1);
 }
@@ -244,8 +253,8 @@ void TestOriginPrompt::forgetADecision()
     options.decisionsFile = dir.filePath(QStringLiteral("origin-decisions.json"));
     InProcessConnector connector(options);
     connector.connector.decideOrigin(origin, true);
-    connector.connector.decideFolder(QStringLiteral("/opt/helix"), false);
-    connector.connector.decideFolder(QStringLiteral("/opt/somno"), false, false);
+    connector.connector.decideFolder(helix, false);
+    connector.connector.decideFolder(somno, false, false);
 
     DecisionsDialog dialog(&connector.connector);
     dialog.show();
@@ -254,26 +263,23 @@ void TestOriginPrompt::forgetADecision()
     QStringList rows;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         rows.append(list->topLevelItem(i)->text(0) + QLatin1Char('|') + list->topLevelItem(i)->text(2));
-    QCOMPARE(rows, (QStringList{QStringLiteral("Allowed|") + origin, QStringLiteral("Blocked|/opt/helix"),
-                                QStringLiteral("Blocked until restart|/opt/somno")}));
+    QCOMPARE(rows, (QStringList{QStringLiteral("Allowed|") + origin, QStringLiteral("Blocked|") + helix,
+                                QStringLiteral("Blocked until restart|") + somno}));
     QVERIFY(!dialog.forgetButton()->isEnabled());
 
-    // The accidental Block of /opt/helix is undone: the folder is asked about again, and the file forgets it.
+    // The accidental Block of the helix folder is undone: the folder is asked about again, and the file forgets it.
     list->setCurrentItem(list->topLevelItem(1));
     QTest::mouseClick(dialog.forgetButton(), Qt::LeftButton);
     QCOMPARE(list->topLevelItemCount(), 2);
     QFile file(options.decisionsFile);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(!file.readAll().contains("/opt/helix"));
+    QVERIFY(!file.readAll().contains(helix.toUtf8()));
     QSignalSpy asked(&connector.connector, &Connector::folderDecisionNeeded);
     PageClient page;
     QVERIFY(page.open(connector.url()));
-    page.sendJson(
-        {{QStringLiteral("type"), QStringLiteral("AUDIOMETRY")},
-         {QStringLiteral("appPath"), QStringLiteral("/opt/helix/")},
-         {QStringLiteral("args"), QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}}}});
+    page.sendJson(installCommand(helix));
     QTRY_COMPARE(asked.count(), 1);
-    QCOMPARE(asked.first().at(1).toString(), QStringLiteral("/opt/helix"));
+    QCOMPARE(asked.first().at(1).toString(), helix);
 }
 
 QTEST_MAIN(TestOriginPrompt)
