@@ -89,8 +89,8 @@ void Connector::decideFolder(const QString &folder, bool allow, bool lasting)
 void Connector::forgetDecision(OperatorDecisions::Subject subject, const QString &name)
 {
     operatorDecisions->forget(subject, name);
-    qCInfo(connectorLog).noquote() << "The operator's decision forgotten about"
-                                   << (subject == OperatorDecisions::Subject::Origin ? "the page origin"
-                                                                                     : "the application folder")
-                                   << name.left(LoggedOrigin::maxLength);
+    qCInfo(connectorLog) << "The operator's decision forgotten about"
+                         << (subject == OperatorDecisions::Subject::Origin ? "the page origin"
+                                                                           : "the application folder")
+                         << LoggedOrigin{name};
 }

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "channel/handshakelog.h"
 #include "platform/clock.h"
 #include "platform/connectorlog.h"
 
@@ -41,7 +42,8 @@ FolderConsent::Outcome FolderConsent::admit(const Envelope &envelope, const QStr
             return Outcome::Refused;
         }
         asking.insert(folder);
-        qCInfo(connectorLog).noquote() << "Application folder waits for the operator's decision:" << folder;
+        // The page's text: quoted, so no line break of it reaches the log file.
+        qCInfo(connectorLog) << "Application folder waits for the operator's decision:" << LoggedOrigin{folder};
         emit decisionNeeded(origin, folder);
     }
     held.append({folder, envelope, clock->now()});
@@ -52,10 +54,10 @@ void FolderConsent::decide(const QString &folder, bool allow, bool lasting)
 {
     asking.remove(folder);
     decisions->remember(OperatorDecisions::Subject::Folder, folder, allow, lasting);
-    qCInfo(connectorLog).noquote() << (allow     ? "Application folder allowed by the operator:"
-                                       : lasting ? "Application folder blocked by the operator:"
-                                                 : "Application folder blocked by the operator for this run:")
-                                   << folder;
+    qCInfo(connectorLog) << (allow     ? "Application folder allowed by the operator:"
+                             : lasting ? "Application folder blocked by the operator:"
+                                       : "Application folder blocked by the operator for this run:")
+                         << LoggedOrigin{folder};
     QList<HeldCommand> answered;
     for (auto command = held.begin(); command != held.end();) {
         if (command->folder == folder) {
