@@ -65,7 +65,8 @@ scripts/build.sh build-ci-qt6 -DCONNECTOR_QT6=ON -DCONNECTOR_BENCH=OFF
 step "Qt 6 tests"
 run_ctest build-ci-qt6
 
-step "Windows: cross build with Qt 6, tests, smoke run and installer under Wine"
+step "Windows: cross build with Qt 6, tests, smoke run, MSI and installer under Wine"
+scripts/windows/test-host32.sh
 scripts/windows/lane.sh
 
 step "Address and undefined-behaviour sanitizer build"
