@@ -15,8 +15,8 @@ packages="build-essential cmake ninja-build pkg-config
 if [ "${1:-}" = windows ]; then
     packages="cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools zstd python3 7zip sqlite3
       iproute2 util-linux xvfb xauth wixl msitools wine wine64 wine32:i386"
-    # Inno Setup's compiler is a 32-bit Windows program. Installing its half of Wine works on every host,
-    # also where the kernel does not run 32-bit programs.
+    # Inno Setup's compiler is a 32-bit Windows program; the lane uses Wine's 32-bit half only where the
+    # host executes 32-bit programs, and everything else with the 64-bit loader.
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
     fi
