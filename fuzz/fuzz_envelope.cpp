@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString message = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
-    const std::optional<Envelope> envelope = parseEnvelope(message);
+    const std::optional<Envelope> envelope = parseEnvelope(QJsonDocument::fromJson(message.toUtf8()));
     if (envelope) {
         // An accepted envelope never names a network location and always carries a command object.
         if (!envelope->appFolder.isAcceptable() || envelope->args.isEmpty())

@@ -31,16 +31,31 @@ QJsonObject patientFrom(const QByteArray &input)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray input(reinterpret_cast<const char *>(data), int(size));
-    const QByteArray record = gdtRequestRecord(Patient::fromRecord(patientFrom(input)));
+    const Patient patient = Patient::fromRecord(patientFrom(input));
+    const QByteArray record = gdtRequestRecord(patient);
 
     // Every record starts with its type, ends with the character-set line and declares its own size.
     if (!record.startsWith("01380006302\r\n0148100") || !record.endsWith("01092062\r\n"))
         std::abort();
     if (record.size() <= 99999 && record.mid(20, 5).toInt() != record.size())
         std::abort();
-    // No bare line feed: every line end is CR LF.
+    // No bare line feed: every line end is CR LF, and no value adds a line of its own.
     for (int i = 0; i < record.size(); ++i) {
         if (record.at(i) == '\n' && (i == 0 || record.at(i - 1) != '\r'))
+            std::abort();
+    }
+    if (record.count('\n') != 14)
+        std::abort();
+    // A patient the command accepts gets three-digit lengths that match, and is read back from its record.
+    if (gdtRequestFits(patient)) {
+        for (QByteArray line : record.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            line.chop(1);
+            if (line.left(3).toInt() != line.size() + 2)
+                std::abort();
+        }
+        if (gdtRequestPatient(record).has_value() != !patient.code.isEmpty())
             std::abort();
     }
     return 0;

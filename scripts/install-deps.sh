@@ -11,7 +11,7 @@ packages="build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-odbc
   clang libclang-rt-14-dev clang-format g++-mingw-w64-x86-64
   7zip sqlite3 openssl ca-certificates python3 iproute2 util-linux procps
-  xvfb xauth x11-utils xdotool chromium"
+  xvfb xauth x11-utils xdotool chromium firefox-esr"
 if [ "${1:-}" = windows ]; then
     packages="cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools zstd python3 7zip sqlite3
       iproute2 util-linux xvfb xauth wixl msitools wine wine64 wine32:i386"

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what is missing, builds from scratch and runs every test:
 # Qt 5 (the product's line) and Qt 6 builds, a sanitizer build, the JavaScript client and the demo page
-# in a real browser, the Windows product (cross-built, installed and run under Wine), the fuzzers and
+# in real browsers (Chromium, also from a public HTTPS origin, and Firefox ESR), the Windows product (cross-built, installed and run under Wine), the fuzzers and
 # formatting. The Windows stage needs ../shared/windows-sdk (or WINDOWS_SDK_DIR); without it the stage is
 # skipped, unless CONNECTOR_REQUIRE_WINDOWS=1 (set by .ci/run).
 set -eu
@@ -54,9 +54,11 @@ step "Demo page in a real browser"
 npm ci --prefix tests/browser --no-audit --no-fund --silent
 demo_dir=$(mktemp -d)
 scripts/setup-demo.sh build-ci-qt5 "$demo_dir"
-# The demo configuration lets in the demo page's own origin, http://127.0.0.1:8080.
+# The demo configuration lets in the demo page's own origin, http://127.0.0.1:8080. Chromium and Firefox ESR;
+# the public-origin test serves the page as https://care.example.org from a public address of the private network.
+# The files take turns: each starts the connector on port 1024.
 CONNECTOR_BIN="$root/build-ci-qt5/src/sanvero-connector" DEMO_DIR="$demo_dir" DEMO_HTTP_PORT=8080 \
-    timeout 600 scripts/in-test-network.sh node --test tests/browser/
+    timeout 600 scripts/in-test-network.sh node --test --test-concurrency=1 tests/browser/
 rm -rf "$demo_dir"
 
 step "Qt 6 build"

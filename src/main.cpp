@@ -1,8 +1,8 @@
 // Program entry of the SANvero Connector.
 #include <QApplication>
 
-#include "app/logfile.h"
 #include "app/mainwindow.h"
+#include "connector/logfile.h"
 
 int main(int argc, char *argv[])
 {

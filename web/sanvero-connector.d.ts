@@ -175,6 +175,27 @@ export declare class NotConnectedError extends Error {
     readonly name: 'NotConnectedError';
 }
 
+/** A frame of a known number, by name. */
+export type FrameNamed<N extends SocketMessageName> = Extract<KnownFrame, { name: N }>;
+
+/** The connector answered the command with an error frame that ends it. */
+export declare class CommandFailedError extends Error {
+    readonly name: 'CommandFailedError';
+    readonly command: CommandName;
+    /** The error frame. */
+    readonly frame: Frame;
+    /** Its number, e.g. 1011. */
+    readonly code: number;
+}
+
+/** The connection ended before the command's outcome arrived, and the outcome can no longer arrive here. */
+export declare class ConnectionLostError extends Error {
+    readonly name: 'ConnectionLostError';
+    readonly command: CommandName;
+    /** The client's state when it gave the command up: "disconnected", "taken-over", "blocked" or "reconnecting". */
+    readonly state: ConnectionState;
+}
+
 /** Decodes the text of one frame; throws MalformedFrameError when it is neither an error nor a message frame. */
 export declare function decodeFrame(text: string): Frame;
 
@@ -219,6 +240,28 @@ export interface WebSocketLike extends EventTarget {
     close(code?: number, reason?: string): void;
 }
 
+/**
+ * What the browser says about this page's connections to the workstation: a permission state, or "unknown" where the
+ * browser knows none of LOCAL_NETWORK_PERMISSIONS or has no permissions API.
+ */
+export type LocalNetworkAccess = 'granted' | 'denied' | 'prompt' | 'unknown';
+
+/** The part of the browser's navigator.permissions that the client uses. */
+export interface PermissionsLike {
+    query(descriptor: { name: string }): Promise<{ readonly state: string } & Partial<EventTarget>>;
+}
+
+/** The permission names asked, in order: "loopback-network", then "local-network-access". */
+export declare const LOCAL_NETWORK_PERMISSIONS: readonly ['loopback-network', 'local-network-access'];
+
+/** The state of the first permission of LOCAL_NETWORK_PERMISSIONS the browser knows; never rejects. */
+export declare function queryLocalNetworkAccess(permissions?: PermissionsLike | null): Promise<{
+    state: LocalNetworkAccess;
+    /** The permission name answered, or null for "unknown". */
+    name: (typeof LOCAL_NETWORK_PERMISSIONS)[number] | null;
+    status: PermissionStatus | null;
+}>;
+
 export interface SanveroConnectorOptions {
     /** Address of the connector; default "ws://localhost:1024". */
     url?: string;
@@ -227,14 +270,28 @@ export interface SanveroConnectorOptions {
     WebSocket?: new (url: string) => WebSocketLike;
     setTimeout?: (callback: () => void, ms: number) => unknown;
     clearTimeout?: (id: unknown) => void;
+    /** Where to ask about local network access; default navigator.permissions, null never asks. */
+    permissions?: PermissionsLike | null;
 }
 
 /**
  * "disconnected": not started, or disconnect() was called; "connecting": an attempt is under way; "connected";
- * "reconnecting": waiting for the next attempt; "taken-over": another page connected, connect() takes it back;
- * "blocked": the operator blocked this page's origin (close code 1008), no retry is scheduled.
+ * "reconnecting": waiting for the next attempt (after a failed attempt: the connector is not reachable, the browser
+ * lets the page through or does not say); "taken-over": another page connected, connect() takes it back;
+ * "blocked": the operator blocked this page's origin (close code 1008), no retry is scheduled;
+ * "local-network-denied": the browser blocks this page's connections to the workstation, no retry is scheduled until
+ * the permission changes; "local-network-prompt": the browser asks (or will ask) the operator, retrying as in
+ * "reconnecting".
  */
-export type ConnectionState = 'disconnected' | 'connecting' | 'connected' | 'reconnecting' | 'taken-over' | 'blocked';
+export type ConnectionState =
+    | 'disconnected'
+    | 'connecting'
+    | 'connected'
+    | 'reconnecting'
+    | 'taken-over'
+    | 'blocked'
+    | 'local-network-denied'
+    | 'local-network-prompt';
 
 export declare class FrameEvent<F extends Frame = Frame> extends Event {
     readonly frame: F;
@@ -258,6 +315,8 @@ export interface CloseEvent extends Event {
     readonly blocked: boolean;
     /** Delay of the scheduled retry in ms, or null when none is scheduled. */
     readonly reconnectIn: number | null;
+    /** For an attempt that failed before opening, what the browser says about local network access; else null. */
+    readonly access: LocalNetworkAccess | null;
 }
 export interface ProtocolErrorEvent extends Event {
     readonly error: MalformedFrameError;
@@ -290,6 +349,19 @@ export declare class SanveroConnector extends EventTarget {
     /** Sends "START_POLYSOMNO"; returns the text sent. Throws CommandValidationError or NotConnectedError. */
     startPolysomno(appPath: string, patient: Patient): string;
     sendCommand(command: CommandName, appPath: string, patient?: Patient): string;
+    /**
+     * Starts an exam; resolves with its own 1005 (the result whose "code" is this patient's, after its 1008). Rejects
+     * with CommandFailedError (1000, 1001, 1007, 1011, 1012, 2, 100), ConnectionLostError, CommandValidationError or
+     * NotConnectedError.
+     */
+    runAudiometry(appPath: string, patient: Patient): Promise<FrameNamed<'HELIX_RESULTS'>>;
+    /** Registers the patient; resolves with 2010 (a 2011 after it is an event only), rejects as runAudiometry. */
+    runPolysomno(appPath: string, patient: Patient): Promise<FrameNamed<'POLYSOMNO_STARTED'>>;
+    /** Installs the audiometry application; resolves with 1009, onProgress gets each 1002's percentage. */
+    runInstallation(
+        appPath: string,
+        onProgress?: (percent: number) => void,
+    ): Promise<FrameNamed<'HELIX_SETUP_STARTED'>>;
 
     addEventListener<K extends keyof SanveroConnectorEventMap>(
         type: K,

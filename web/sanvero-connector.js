@@ -2,7 +2,8 @@
 //
 // No dependencies and no build step: load it with <script type="module"> or import it from Node.
 // The connector answers every command with numbered frames that do not name the command they belong to;
-// this client only decodes them and dispatches one event per frame, leaving their meaning to the page.
+// this client decodes them and dispatches one event per frame, and its run... methods match the frames to the
+// command they answer, so that each command's promise settles with its own outcome.
 
 /** Every number the connector reports, by name, as the connector's own enumeration numbers them. */
 export const SocketMessage = Object.freeze({
@@ -88,6 +89,27 @@ export class NotConnectedError extends Error {
     constructor(message = 'not connected to the connector') {
         super(message);
         this.name = 'NotConnectedError';
+    }
+}
+
+/** The connector answered a command with an error frame that ends it; `frame` is that frame, `code` its number. */
+export class CommandFailedError extends Error {
+    constructor(command, frame) {
+        super(`${command} failed: ${frame.name ?? 'error'} (${frame.code})`);
+        this.name = 'CommandFailedError';
+        this.command = command;
+        this.frame = frame;
+        this.code = frame.code;
+    }
+}
+
+/** The connection ended before the command's outcome arrived, and that outcome can no longer arrive here. */
+export class ConnectionLostError extends Error {
+    constructor(command, state) {
+        super(`${command}: the connection to the connector ended (${state}) before the outcome arrived`);
+        this.name = 'ConnectionLostError';
+        this.command = command;
+        this.state = state;
     }
 }
 
@@ -279,15 +301,159 @@ export class ConnectionEvent extends Event {
     }
 }
 
+/**
+ * Names under which browsers report whether this page may connect to the workstation itself, most specific first:
+ * "loopback-network" (Chromium from 145, Firefox), "local-network-access" (Chromium 142 to 144, still answered later).
+ */
+export const LOCAL_NETWORK_PERMISSIONS = Object.freeze(['loopback-network', 'local-network-access']);
+
+/**
+ * Asks the browser whether it lets this page connect to the workstation: the state of the first permission of
+ * LOCAL_NETWORK_PERMISSIONS the browser knows ("granted", "denied" or "prompt"), with its PermissionStatus, or
+ * "unknown" where the browser knows none of them or has no permissions API. Never rejects.
+ */
+export async function queryLocalNetworkAccess(permissions = globalThis.navigator?.permissions) {
+    if (typeof permissions?.query === 'function') {
+        for (const name of LOCAL_NETWORK_PERMISSIONS) {
+            try {
+                const status = await permissions.query({ name });
+                return { state: status.state, name, status };
+            } catch {
+                // A browser that does not know the name throws a TypeError: try the next one.
+            }
+        }
+    }
+    return { state: 'unknown', name: null, status: null };
+}
+
+// Errors that answer a command at once, in the order the commands were sent, instead of its acknowledgement.
+// The envelope's errors can answer any command.
+const ENVELOPE_ERRORS = new Set([1, 2, 100]);
+const FIRST_ERRORS = {
+    START_AUDIOMETRY: new Set([1000, 1001, 1007, 1011]),
+    INSTALL_HELIX: new Set(),
+    START_POLYSOMNO: new Set([2000, 2001, 2007, 2008, 2009, 2012]),
+};
+// Errors that end a command after its acknowledgement: an exam's result set aside, an installation's failure.
+const EXAM_LATER_ERRORS = new Set([1012]);
+const INSTALLATION_ERRORS = new Set([1006, 1010]);
+
+// The patient code as the connector writes it into the exam's frames: a whole number as its decimal text.
+const examCode = (patient) => String(patient.code);
+
+/**
+ * The commands sent by the run... methods whose outcome is awaited, oldest first, and the frames that settle them.
+ * The connector answers commands one by one in the order they arrive, so a command's first answer (its
+ * acknowledgement, or an error frame, which names no patient) belongs to the oldest command that has none yet; exam
+ * frames name their patient's code, and an installation sent while another runs follows that one.
+ */
+class PendingCommands {
+    #entries = [];
+
+    add(command, patient, onProgress) {
+        return new Promise((resolve, reject) => {
+            const code = command === 'START_AUDIOMETRY' ? examCode(patient) : null;
+            this.#entries.push({ command, code, onProgress, acknowledged: false, resolve, reject });
+        });
+    }
+
+    handle(frame) {
+        if (frame.isError) {
+            this.#failed(frame);
+            return;
+        }
+        const { code, payload } = frame;
+        if (code === SocketMessage.HELIX_EXAM_STARTED) {
+            const exam = this.#oldest('START_AUDIOMETRY', false, (entry) => entry.code === payload.code);
+            if (exam) exam.acknowledged = true;
+        } else if (code === SocketMessage.HELIX_RESULTS) {
+            const exam = this.#oldest('START_AUDIOMETRY', true, (entry) => entry.code === payload.code);
+            if (exam) this.#settle(exam, (entry) => entry.resolve(frame));
+        } else if (code === SocketMessage.HELIX_INSTALL_PROGRESS) {
+            this.#progress(payload.percent);
+        } else if (code === SocketMessage.HELIX_SETUP_STARTED) {
+            for (const installation of this.#all('INSTALL_HELIX', true)) {
+                this.#settle(installation, (entry) => entry.resolve(frame));
+            }
+        } else if (code === SocketMessage.POLYSOMNO_STARTED) {
+            const registration = this.#oldest('START_POLYSOMNO', false);
+            if (registration) this.#settle(registration, (entry) => entry.resolve(frame));
+        }
+    }
+
+    /** Rejects the waiting commands that `keep` does not keep with ConnectionLostError. */
+    abandon(state, keep = () => false) {
+        for (const entry of [...this.#entries]) {
+            if (!keep(entry)) this.#settle(entry, () => entry.reject(new ConnectionLostError(entry.command, state)));
+        }
+    }
+
+    /** A started exam: its result is kept by the connector and delivered at the next connection. */
+    static survivesReconnect(entry) {
+        return entry.command === 'START_AUDIOMETRY' && entry.acknowledged;
+    }
+
+    #failed(frame) {
+        const first = this.#entries.find(
+            (entry) =>
+                !entry.acknowledged && (ENVELOPE_ERRORS.has(frame.code) || FIRST_ERRORS[entry.command].has(frame.code)),
+        );
+        const error = (entry) => entry.reject(new CommandFailedError(entry.command, frame));
+        if (first) {
+            this.#settle(first, error);
+        } else if (EXAM_LATER_ERRORS.has(frame.code)) {
+            const exam = this.#oldest('START_AUDIOMETRY', true);
+            if (exam) this.#settle(exam, error);
+        } else if (INSTALLATION_ERRORS.has(frame.code)) {
+            for (const installation of this.#all('INSTALL_HELIX', true)) this.#settle(installation, error);
+        }
+    }
+
+    // 1002 {"percent": 0} acknowledges the oldest installation sent; every other 1002 is the progress of the one that
+    // runs, which all acknowledged installations follow.
+    #progress(percent) {
+        const joining = percent === 0 ? this.#oldest('INSTALL_HELIX', false) : undefined;
+        if (joining) joining.acknowledged = true;
+        for (const installation of joining ? [joining] : this.#all('INSTALL_HELIX', true)) {
+            if (installation.onProgress) {
+                try {
+                    installation.onProgress(percent);
+                } catch (error) {
+                    // The page's callback must not stop the frames from reaching the other commands.
+                    queueMicrotask(() => {
+                        throw error;
+                    });
+                }
+            }
+        }
+    }
+
+    #all(command, acknowledged) {
+        return this.#entries.filter((entry) => entry.command === command && entry.acknowledged === acknowledged);
+    }
+
+    #oldest(command, acknowledged, matches = () => true) {
+        return this.#all(command, acknowledged).find(matches);
+    }
+
+    #settle(entry, how) {
+        this.#entries.splice(this.#entries.indexOf(entry), 1);
+        how(entry);
+    }
+}
+
 const OPEN = 1;
 
 /**
  * Connection to the connector that stays up by itself.
  *
  * States: "disconnected" (not started, or disconnect() was called), "connecting", "connected",
- * "reconnecting" (waiting for the next attempt after the connection was lost or could not be made),
- * "taken-over" (another page connected; connect() takes the connection back) and "blocked" (the operator blocked
- * this page's origin; connect() tries again, which helps only once the decision is reset).
+ * "reconnecting" (waiting for the next attempt after the connection was lost, or could not be made while the browser
+ * lets the page through: the connector is not reachable), "taken-over" (another page connected; connect() takes the
+ * connection back), "blocked" (the operator blocked this page's origin; connect() tries again, which helps only once
+ * the decision is reset), "local-network-denied" (an attempt failed and the browser denies this page connections to
+ * the workstation: no retry until the permission changes or connect() is called) and "local-network-prompt" (an
+ * attempt failed and the browser asks, or will ask, the operator; retried as in "reconnecting").
  *
  * Events: one per frame named after the frame (e.g. "HELIX_RESULTS") and "frame" for every frame, both FrameEvent;
  * "statechange", "open" and "close" (ConnectionEvent); "protocolerror" for a frame that can't be decoded.
@@ -302,10 +468,14 @@ export class SanveroConnector extends EventTarget {
     #timer = null;
     #attempt = 0;
     #state = 'disconnected';
+    #permissions;
+    #probe = null;
+    #unwatch = () => {};
+    #pending = new PendingCommands();
 
     /**
      * options: url (default ws://localhost:1024); backoff {initialDelay, factor, maxDelay} in ms;
-     * WebSocket, setTimeout, clearTimeout to replace the platform's (tests).
+     * WebSocket, setTimeout, clearTimeout, permissions (null for none) to replace the platform's (tests).
      */
     constructor(options = {}) {
         super();
@@ -314,6 +484,7 @@ export class SanveroConnector extends EventTarget {
         this.#setTimeout = options.setTimeout ?? ((fn, ms) => globalThis.setTimeout(fn, ms));
         this.#clearTimeout = options.clearTimeout ?? ((id) => globalThis.clearTimeout(id));
         this.#backoff = { ...DEFAULT_BACKOFF, ...options.backoff };
+        this.#permissions = options.permissions === undefined ? globalThis.navigator?.permissions : options.permissions;
         if (typeof this.#WebSocket !== 'function') {
             throw new TypeError('no WebSocket implementation available');
         }
@@ -341,15 +512,47 @@ export class SanveroConnector extends EventTarget {
         this.#open();
     }
 
-    /** Closes the connection and stops reconnecting. */
+    /** Closes the connection and stops reconnecting; the commands still waiting are rejected. */
     disconnect() {
         this.#cancelTimer();
+        this.#stopWaitingForAccess();
         const socket = this.#socket;
         this.#socket = null;
         if (socket) {
             socket.close(1000);
         }
         this.#setState('disconnected');
+        this.#pending.abandon('disconnected');
+    }
+
+    /**
+     * Starts an exam and resolves with its own 1005 frame (the result whose "code" is this patient's, after the exam's
+     * 1008). Rejects with CommandFailedError for the error frame that ends the exam, ConnectionLostError when the
+     * connection ends for good (a started exam outlives a reconnect: the connector keeps its result), and
+     * CommandValidationError or NotConnectedError when nothing was sent.
+     */
+    runAudiometry(appPath, patient) {
+        return this.#run('START_AUDIOMETRY', appPath, patient);
+    }
+
+    /**
+     * Registers the patient and resolves with the 2010 frame (a 2011 that follows comes as an event only). Rejects
+     * as runAudiometry does, with the registration's errors (2000 to 2012, 2, 100).
+     */
+    runPolysomno(appPath, patient) {
+        return this.#run('START_POLYSOMNO', appPath, patient);
+    }
+
+    /**
+     * Installs the audiometry application and resolves with the 1009 frame; onProgress(percent) is called for each
+     * 1002. Rejects with CommandFailedError for 1006 or 1010, or ConnectionLostError on any loss of the connection
+     * (the connector does not keep an installation's frames).
+     */
+    runInstallation(appPath, onProgress) {
+        if (onProgress !== undefined && typeof onProgress !== 'function') {
+            return Promise.reject(new TypeError('onProgress must be a function'));
+        }
+        return this.#run('INSTALL_HELIX', appPath, undefined, onProgress);
     }
 
     /** Starts an exam in the audiometry application installed in appPath. Returns the text sent. */
@@ -377,7 +580,17 @@ export class SanveroConnector extends EventTarget {
         return text;
     }
 
+    #run(command, appPath, patient, onProgress) {
+        try {
+            this.sendCommand(command, appPath, patient);
+        } catch (error) {
+            return Promise.reject(error);
+        }
+        return this.#pending.add(command, patient, onProgress);
+    }
+
     #open() {
+        this.#stopWaitingForAccess();
         this.#setState('connecting');
         let socket;
         try {
@@ -420,6 +633,7 @@ export class SanveroConnector extends EventTarget {
             this.dispatchEvent(new FrameEvent(frame.name, frame));
         }
         this.dispatchEvent(new FrameEvent('frame', frame));
+        this.#pending.handle(frame);
     }
 
     #lost(event) {
@@ -427,27 +641,73 @@ export class SanveroConnector extends EventTarget {
         this.#socket = null;
         const takenOver = wasConnected && event.code === CLOSE_TAKEN_OVER;
         const blocked = wasConnected && event.code === CLOSE_BLOCKED;
-        let reconnectIn = null;
         if (takenOver || blocked) {
-            this.#setState(takenOver ? 'taken-over' : 'blocked');
-        } else {
-            reconnectIn = reconnectDelay(this.#attempt, this.#backoff);
-            this.#attempt += 1;
-            this.#timer = this.#setTimeout(() => {
-                this.#timer = null;
-                this.#open();
-            }, reconnectIn);
-            this.#setState('reconnecting');
+            const state = takenOver ? 'taken-over' : 'blocked';
+            this.#setState(state);
+            this.#closed(event, { takenOver, blocked, reconnectIn: null, access: null });
+            this.#pending.abandon(state);
+            return;
         }
-        this.dispatchEvent(
-            new ConnectionEvent('close', {
-                code: event.code,
-                reason: event.reason ?? '',
-                takenOver,
-                blocked,
-                reconnectIn,
-            }),
-        );
+        this.#pending.abandon('reconnecting', PendingCommands.survivesReconnect);
+        if (wasConnected) {
+            this.#retry(event, 'reconnecting', null);
+            return;
+        }
+        if (typeof this.#permissions?.query !== 'function') {
+            this.#retry(event, 'reconnecting', 'unknown');
+            return;
+        }
+        // An attempt that failed before opening: the browser may have stopped it, which the page cannot see in the
+        // close event (always 1006), so the browser's permission decides what to report.
+        const probe = {};
+        this.#probe = probe;
+        queryLocalNetworkAccess(this.#permissions).then(({ state, status }) => {
+            if (this.#probe !== probe) {
+                return; // connect() or disconnect() came first
+            }
+            this.#probe = null;
+            if (state === 'denied') {
+                this.#setState('local-network-denied');
+                this.#waitForAccess(status);
+                this.#closed(event, { takenOver: false, blocked: false, reconnectIn: null, access: state });
+            } else {
+                this.#retry(event, state === 'prompt' ? 'local-network-prompt' : 'reconnecting', state);
+                if (state === 'prompt') this.#waitForAccess(status);
+            }
+        });
+    }
+
+    #retry(event, state, access) {
+        const reconnectIn = reconnectDelay(this.#attempt, this.#backoff);
+        this.#attempt += 1;
+        this.#timer = this.#setTimeout(() => {
+            this.#timer = null;
+            this.#open();
+        }, reconnectIn);
+        this.#setState(state);
+        this.#closed(event, { takenOver: false, blocked: false, reconnectIn, access });
+    }
+
+    #closed(event, details) {
+        this.dispatchEvent(new ConnectionEvent('close', { code: event.code, reason: event.reason ?? '', ...details }));
+    }
+
+    // Tries again at once when the operator or IT lets the page through (or lets the browser ask).
+    #waitForAccess(status) {
+        if (typeof status?.addEventListener !== 'function') {
+            return;
+        }
+        const changed = () => {
+            if (status.state !== 'denied') this.connect();
+        };
+        status.addEventListener('change', changed);
+        this.#unwatch = () => status.removeEventListener('change', changed);
+    }
+
+    #stopWaitingForAccess() {
+        this.#probe = null;
+        this.#unwatch();
+        this.#unwatch = () => {};
     }
 
     #cancelTimer() {

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -10,7 +12,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
+
+#ifdef Q_OS_LINUX
+#include <unistd.h>
+#endif
 
 #include "benchwait.h"
 
@@ -23,8 +30,27 @@ struct Figures
     double p99Microseconds = 0;
 };
 
-// Sends the next message only after the answer to the previous one arrived.
-bool measure(const QUrl &url, int count, Figures *figures)
+// Processor time (user and system) a process has used so far, in seconds; -1 where /proc does not tell.
+double cpuSeconds(qint64 pid)
+{
+#ifdef Q_OS_LINUX
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the parenthesised name: state is the first, utime the 12th, stime the 13th.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+#else
+    Q_UNUSED(pid)
+    return -1;
+#endif
+}
+
+// Sends the next message only after the answer to the previous one arrived; started runs once connected.
+bool measure(const QUrl &url, int count, Figures *figures, const std::function<void()> &started = {})
 {
     QWebSocket socket;
     std::vector<qint64> latencies;
@@ -53,6 +79,8 @@ bool measure(const QUrl &url, int count, Figures *figures)
     }
     if (socket.state() != QAbstractSocket::ConnectedState)
         return false;
+    if (started)
+        started();
     clock.start();
     sentAt = clock.nsecsElapsed();
     socket.sendTextMessage(message);
@@ -93,13 +121,18 @@ int main(int argc, char *argv[])
     QProcess connector;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The log file is on, as in a clinic, but in the benchmark's own folder.
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
     // The connector writes every message to its debug log; the figures measure the channel, not the terminal.
     connector.setProcessEnvironment(env);
     connector.setStandardOutputFile(QProcess::nullDevice());
     connector.setStandardErrorFile(QProcess::nullDevice());
     connector.start(args.at(1), {config.fileName()});
     Figures ours;
-    const bool oursOk = measure(QUrl(QStringLiteral("ws://127.0.0.1:1024")), count, &ours);
+    double cpuBefore = -1;
+    const bool oursOk = measure(QUrl(QStringLiteral("ws://127.0.0.1:1024")), count, &ours,
+                                [&] { cpuBefore = cpuSeconds(connector.processId()); });
+    const double cpuAfter = cpuSeconds(connector.processId());
     connector.terminate();
     connector.waitForFinished();
 
@@ -112,14 +145,19 @@ int main(int argc, char *argv[])
     reference.waitForFinished();
 
     std::printf("Round trip of an invalid envelope, %d messages, sequential, loopback\n", count);
-    if (oursOk)
+    if (oursOk) {
         print("connector (error frame 2)", ours);
-    else
+        // Less shaken by other load on the machine than the times above.
+        if (cpuBefore >= 0 && cpuAfter >= 0)
+            std::printf("connector processor time per message: %.1f us\n", (cpuAfter - cpuBefore) * 1e6 / count);
+    } else
         std::printf("connector: no answer\n");
     if (theirsOk)
         print("reference (Node ws echo)", theirs);
     else
         std::printf("reference: not available (npm ci --prefix bench installs ws)\n");
+    std::printf("log file on: connector.log holds %lld bytes\n",
+                QFileInfo(dir.filePath(QStringLiteral("SANvero/SANvero Connector/connector.log"))).size());
     if (oursOk && theirsOk)
         std::printf("connector / reference throughput: %.2f\n", ours.messagesPerSecond / theirs.messagesPerSecond);
     return oursOk ? 0 : 1;

@@ -10,7 +10,9 @@
 //   respond            false: read requests but never answer                          (default true)
 //   exit_after_result  end once a result is written                                   (default false)
 //   idle_exit_ms       end after this long without a request, so no copy lingers      (default 120000)
-// Each finished result is also copied to helix-simulator-last-result.csv beside the executable.
+// Each finished result is also copied to helix-simulator-last-result.csv beside the executable, and the
+// patient number of each request read is added as a line to helix-simulator-requests.txt there. A result
+// still lying in the folder is not overwritten: the next one waits until the connector has taken it.
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -171,6 +173,9 @@ private:
             return;
         }
         say("request read");
+        QFile requests(home + QStringLiteral("/helix-simulator-requests.txt"));
+        if (requests.open(QIODevice::Append))
+            requests.write(request.patientNumber.toUtf8() + '\n');
         idle.start(settings.idleExitMs);
         if (!settings.respond)
             return;
@@ -182,6 +187,10 @@ private:
 
     void writeResult(const QByteArray &result)
     {
+        if (QFileInfo::exists(exchange + QStringLiteral("/TEST_DATA.csv"))) {
+            QTimer::singleShot(100, [this, result] { writeResult(result); });
+            return;
+        }
         auto output = std::make_shared<QFile>(exchange + QStringLiteral("/TEST_DATA.csv"));
         if (!output->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             say("result file cannot be written");

@@ -67,9 +67,10 @@ bool makePath(const QString &path, QString *error)
 
 QString patientTableStatement()
 {
-    return QStringLiteral("CREATE TABLE Patient (PatientID INTEGER NOT NULL PRIMARY KEY, IDKrankenhaus TEXT, "
-                          "Name TEXT, Vorname TEXT, Geburtsdatum TEXT, Geschlecht INTEGER, Groesse INTEGER, "
-                          "Gewicht INTEGER)");
+    // Codes compared without regard to case, as the Access database compares text.
+    return QStringLiteral("CREATE TABLE Patient (PatientID INTEGER NOT NULL PRIMARY KEY, "
+                          "IDKrankenhaus TEXT COLLATE NOCASE, Name TEXT, Vorname TEXT, Geburtsdatum TEXT, "
+                          "Geschlecht INTEGER, Groesse INTEGER, Gewicht INTEGER)");
 }
 
 bool create(const QString &path, QString *error, const QStringList &statements)

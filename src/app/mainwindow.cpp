@@ -2,47 +2,52 @@
 #include "app/mainwindow.h"
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QMessageBox>
 #include <QStandardPaths>
-#include <QTimer>
 
-#include "app/commandrouter.h"
 #include "app/mainwindowform.h"
 #include "app/originprompt.h"
 #include "app/processexit.h"
 #include "app/updateprompt.h"
-#include "channel/operatorchannel.h"
+#include "connector/connector.h"
 #include "platform/connectorlog.h"
 #include "update/updatecheck.h"
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ownVersion(CONNECTOR_VERSION), ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
 
     const QStringList arguments = QCoreApplication::arguments();
-    qCInfo(connectorLog).noquote() << "SANvero Connector" << QStringLiteral(CONNECTOR_VERSION_TEXT)
-                                   << "started, configuration" << arguments.value(1, QStringLiteral("(none)"));
+    qCInfo(connectorLog).noquote() << "SANvero Connector" << Connector::versionText() << "started, configuration"
+                                   << arguments.value(1, QStringLiteral("(none)"));
     const ConfigurationResult result = readConfiguration(arguments);
     if (result.outcome != ConfigurationOutcome::Accepted)
         refuseToStart(result.outcome);
 
-    config = result.configuration;
+    const ConnectorConfiguration &config = result.configuration;
     sessionIds = config.sessionIds;
     setWindowState(Qt::WindowMinimized);
-    startServer();
 
-    if (config.checkUpdates) {
-        updateCheck = new UpdateCheck(config.downloadServer, ownVersion, this);
-        auto *prompt = new UpdatePrompt(UpdateCheck::setupAddress(config.downloadServer), this);
-        connect(updateCheck, &UpdateCheck::updateAvailable, prompt, &UpdatePrompt::promptOperator);
-        // Queued from here, the check runs once the event loop has started, after main has shown the window.
-        QTimer::singleShot(0, updateCheck, &UpdateCheck::checkNetworkVersion);
-    }
+    const Workstation workstation{QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
+                                  &launcher,
+                                  &clock,
+                                  &files,
+                                  &programs,
+                                  Connector::defaultWaitingExamsFile()};
+    connector = new Connector(config, workstation, Connector::defaultOriginDecisionsFile(), this);
+    connect(connector, &Connector::serverStatus, this, &MainWindow::showServerStatus);
+    auto *originPrompt = new OriginPrompt(this);
+    connect(connector, &Connector::originDecisionNeeded, originPrompt, &OriginPrompt::ask);
+    connect(originPrompt, &OriginPrompt::decided, connector, &Connector::decideOrigin);
+    auto *updatePrompt = new UpdatePrompt(UpdateCheck::setupAddress(config.downloadServer), this);
+    connect(connector, &Connector::updateAvailable, updatePrompt, &UpdatePrompt::promptOperator);
+    connector->start();
 }
 
 MainWindow::~MainWindow()
 {
+    // Before the workstation's members go: the connector's bridges use them to the last.
+    delete connector;
     delete ui;
 }
 
@@ -64,26 +69,7 @@ void MainWindow::refuseToStart(ConfigurationOutcome outcome)
     exitProcessNow();
 }
 
-void MainWindow::startServer()
-{
-    channel = new OperatorChannel(this);
-    const Workstation workstation{QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), &launcher, &clock,
-                                  &files, &programs};
-    router = new CommandRouter(channel, config.downloadServer, config.database, workstation, this);
-    auto *prompt = new OriginPrompt(channel, this);
-    connect(channel, &OperatorChannel::originDecisionNeeded, prompt, &OriginPrompt::ask);
-    if (config.unknownOrigins == OriginPolicy::Unknown::Allow)
-        qCWarning(connectorLog) << "unknown_origins is \"allow\": pages from every origin may control the connector.";
-    const OriginPolicy policy(config.allowedOrigins, config.unknownOrigins, originDecisionsFile());
-    showServerStatus(channel->startServer(config.listenAddresses, OperatorChannel::defaultPort, policy));
-}
-
 void MainWindow::showServerStatus(bool listening)
 {
     ui->showServerStatus(this, listening);
-}
-
-QString MainWindow::originDecisionsFile()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/origin-decisions.json");
 }

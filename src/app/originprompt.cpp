@@ -6,9 +6,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "channel/operatorchannel.h"
-
-OriginPrompt::OriginPrompt(OperatorChannel *channel, QObject *parent) : QObject(parent), channel(channel) {}
+OriginPrompt::OriginPrompt(QObject *parent) : QObject(parent) {}
 
 QString OriginPrompt::boxTitle()
 {
@@ -42,7 +40,7 @@ void OriginPrompt::ask(const QString &origin)
     box->setEscapeButton(block);
     connect(box, &QMessageBox::finished, this, [this, box, allow, origin] {
         open.remove(origin);
-        channel->decideOrigin(origin, box->clickedButton() == allow);
+        emit decided(origin, box->clickedButton() == allow);
     });
     box->installEventFilter(this);
     box->setModal(false);

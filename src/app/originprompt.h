@@ -5,22 +5,25 @@
 #include <QSet>
 #include <QString>
 
-class OperatorChannel;
-
-/// One box per origin; the channel goes on serving the connected page while it is open.
+/// One box per origin; the connector goes on serving the connected page while it is open.
 class OriginPrompt : public QObject
 {
     Q_OBJECT
 
 public:
-    /// Answers the channel's questions; the prompt belongs to parent.
-    OriginPrompt(OperatorChannel *channel, QObject *parent);
+    /// The prompt belongs to parent.
+    explicit OriginPrompt(QObject *parent);
 
     static QString boxTitle();
     static QString boxText(const QString &origin);
 
 public slots:
+    /// Shows a box for origin unless one is open for it already.
     void ask(const QString &origin);
+
+signals:
+    /// The operator closed the box of origin: allowed only by its Allow button.
+    void decided(const QString &origin, bool allow);
 
 protected:
     /// A message box presses a button for its plain mnemonic letter; here only Alt with it counts, so a
@@ -28,6 +31,5 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    OperatorChannel *channel;
     QSet<QString> open;
 };

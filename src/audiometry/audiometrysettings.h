@@ -27,4 +27,6 @@ struct AudiometrySettings
     InstallationSlot *installations = nullptr;
     /// The one waiting exam of each exchange folder.
     ExamRegistry *exams = nullptr;
+    /// Where the folders with a waiting exam are remembered across a restart; empty: not remembered.
+    QString waitingExamsFile;
 };

@@ -5,19 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include "audiometry/examregistry.h"
 #include "audiometry/gdtrequest.h"
 #include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
+#include "platform/fileoperations.h"
 #include "platform/programlauncher.h"
 #include "platform/runningprograms.h"
-
-namespace {
-
-const QLatin1String helixExeName("Helix.exe");
-
-} // namespace
 
 HelixAudiometry::HelixAudiometry(const AppFolder &appFolder, const AudiometrySettings &settings)
     : QObject(nullptr), appFolder(appFolder), settings(settings)
@@ -45,7 +40,13 @@ void HelixAudiometry::processCommand(QJsonObject args)
             emit finished();
             return;
         }
-        startHelix(Patient::fromRecord(args.value(QLatin1String("patient")).toObject()));
+        const Patient patient = Patient::fromRecord(args.value(QLatin1String("patient")).toObject());
+        if (!gdtRequestFits(patient)) {
+            emit sendErrorMessage(INCOMPLETE_PATIENT);
+            emit finished();
+            return;
+        }
+        startHelix(patient);
     } else if (command == QLatin1String("INSTALL_HELIX")) {
         installHelix();
     } else {
@@ -56,7 +57,7 @@ void HelixAudiometry::processCommand(QJsonObject args)
 
 QString HelixAudiometry::helixExe() const
 {
-    return appFolder.join(helixExeName);
+    return appFolder.join(helixExecutableName());
 }
 
 QString HelixAudiometry::exchangeFolder() const
@@ -118,7 +119,8 @@ void HelixAudiometry::startHelix(const Patient &patient)
         return;
     }
 
-    if (!helixIsRunning()) {
+    const bool running = helixIsRunning();
+    if (!running) {
         qDebug() << "Helix not started.";
         // An absolute program path and an empty argument list: a path with blanks stays one path, and
         // a bare name is never looked up in the search path. It runs in its own folder, as from its
@@ -137,8 +139,12 @@ void HelixAudiometry::startHelix(const Patient &patient)
 
     auto *exam = new HelixExam(exchangeFolder(), ExamRequest{patient, *requestWritten}, settings, this);
     connect(exam, &HelixExam::sendMessage, this, &HelixAudiometry::sendMessage);
+    connect(exam, &HelixExam::sendErrorMessage, this, &HelixAudiometry::sendErrorMessage);
     connect(exam, &HelixExam::finished, this, &HelixAudiometry::finished);
     settings.exams->replace(exchangeFolder(), exam);
+    // The application just started reads only the new request: the replaced exams get no result from it.
+    if (!running)
+        exam->applicationNotRunning();
     emit sendMessage(HELIX_EXAM_STARTED, examPayload(patient));
     exam->start();
 }
@@ -151,23 +157,17 @@ QString HelixAudiometry::requestFilePath() const
 std::optional<QDateTime> HelixAudiometry::writeRequestFile(const Patient &patient)
 {
     const QString path = requestFilePath();
-    if (QFile::exists(path))
-        QFile::remove(path);
-
     qDebug() << "GDT gender:" << gdtGenderDigit(patient.gender);
 
-    // Written under a temporary name in the same folder and renamed into place, so the application
-    // never finds a request that is only half written.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return std::nullopt;
-    file.write(gdtRequestRecord(patient));
-    if (!file.commit())
+    // Written under a temporary name in the same folder and renamed over the old request in one step: the
+    // application never finds a request that is only half written, and when the write fails the exam
+    // waiting here keeps its request.
+    if (!settings.files->replace(path, gdtRequestRecord(patient)))
         return std::nullopt;
     return QFileInfo(path).fileTime(QFileDevice::FileModificationTime).toUTC();
 }
 
 bool HelixAudiometry::helixIsRunning() const
 {
-    return settings.programs->runs(helixExeName);
+    return settings.programs->runs(helixExecutableName());
 }

@@ -1,4 +1,4 @@
-// One audiometry exam waiting for its result in the exchange folder.
+// One audiometry exam waiting for its result in the exchange folder, with the exams it replaced there.
 #include "audiometry/helixexam.h"
 
 #include <QDebug>
@@ -11,9 +11,13 @@
 #include <QTextCodec>
 #endif
 
+#include <algorithm>
+#include <utility>
+
 #include "platform/clock.h"
 #include "platform/connectorlog.h"
 #include "platform/fileoperations.h"
+#include "platform/runningprograms.h"
 
 namespace {
 
@@ -63,33 +67,84 @@ QDateTime modificationTime(const QString &path)
 
 QJsonObject examPayload(const Patient &patient)
 {
-    // The texts written into the request file, so the page can tell whose exam a frame is about.
     return QJsonObject{{QStringLiteral("code"), QJsonValue(patient.code)},
                        {QStringLiteral("first_name"), QJsonValue(patient.firstName)},
                        {QStringLiteral("last_name"), QJsonValue(patient.lastName)}};
 }
 
-HelixExam::HelixExam(const QString &exchangeFolder, const ExamRequest &request, const AudiometrySettings &settings,
-                     QObject *parent)
-    : QObject(parent), folder(exchangeFolder), own(request), settings(settings)
+QString helixExecutableName()
+{
+    return QStringLiteral("Helix.exe");
+}
+
+HelixExam::HelixExam(const QString &exchangeFolder, const std::optional<ExamRequest> &own,
+                     const AudiometrySettings &settings, QObject *parent)
+    : QObject(parent), folder(exchangeFolder), own(own), settings(settings)
 {
     pollTimer.setInterval(pollIntervalMs);
     connect(&pollTimer, &QTimer::timeout, this, &HelixExam::watchHelixFolder);
 }
 
+HelixExam::~HelixExam()
+{
+    logUnreadClaim();
+}
+
+void HelixExam::replace(HelixExam &earlierExam)
+{
+    earlier = earlierExam.owners();
+    earlierExam.own.reset();
+    earlierExam.earlier.clear();
+    claimedPath = std::exchange(earlierExam.claimedPath, QString());
+    claimedModified = earlierExam.claimedModified;
+    earlierExam.stop();
+}
+
+void HelixExam::addUnknownEarlierExam()
+{
+    earlier.prepend(ExamRequest());
+}
+
+void HelixExam::applicationNotRunning()
+{
+    // A result the application left before it ended, or one already taken, may still be the earlier exams'.
+    if (earlier.isEmpty() || !claimedPath.isEmpty() || QFile::exists(resultFilePath()))
+        return;
+    earlier.clear();
+    qCInfo(connectorLog) << "Helix.exe is not running: results of replaced exams are no longer awaited in" << folder;
+    emit waitingChanged();
+    if (!isWaiting())
+        stop();
+}
+
 void HelixExam::start()
 {
-    waiting = true;
     pollTimer.start();
 }
 
 void HelixExam::stop()
 {
-    if (!waiting)
+    if (stopped)
         return;
-    waiting = false;
+    stopped = true;
     pollTimer.stop();
+    logUnreadClaim();
+    claimedPath.clear();
+    emit waitingChanged();
     emit finished();
+}
+
+bool HelixExam::isWaiting() const
+{
+    return !stopped && (own || !earlier.isEmpty());
+}
+
+QList<ExamRequest> HelixExam::owners() const
+{
+    QList<ExamRequest> all = earlier;
+    if (own)
+        all.append(*own);
+    return all;
 }
 
 QString HelixExam::resultFilePath() const
@@ -118,105 +173,106 @@ void HelixExam::watchHelixFolder()
 {
     const bool pageConnected = !settings.pageConnected || settings.pageConnected();
     if (!claimedPath.isEmpty()) {
-        // Taken at an earlier tick but not reported yet.
+        // Taken at an earlier tick but not read yet.
         if (pageConnected)
-            deliverClaimed();
+            deliverClaimed(std::nullopt);
         return;
+    }
+
+    // Asked before the folder is looked at: an application that has ended has left its last result there.
+    if (!earlier.isEmpty() && settings.programs && !settings.programs->runs(helixExecutableName())) {
+        applicationNotRunning();
+        if (stopped)
+            return;
     }
 
     const QString path = resultFilePath();
     if (!QFile::exists(path) || !resultFileSettled(path))
         return;
 
-    // Request and result are dated by the same clock, the file system's.
+    // Requests and results are dated by the same clock, the file system's.
     const QDateTime modified = modificationTime(path);
-    const bool ownResult = modified > own.writtenAt;
-    if (!ownResult && !(replaced && modified > replaced->writtenAt)) {
-        setAside(path, modified);
+    const QList<ExamRequest> requests = owners();
+    if (std::none_of(requests.begin(), requests.end(),
+                     [&](const ExamRequest &request) { return !request.isKnown() || modified > request.writtenAt; })) {
+        setAside(path, modified, "Result file older than the waiting exams' requests set aside:");
         return;
     }
     // Read into a frame that no page receives, the result would be lost; it waits for the next page.
-    if (!pageConnected)
-        return;
-    if (!claim(path, modified))
-        return; // held by its writer: tried again at the next tick
-    claimedIsOwn = ownResult;
-    deliverClaimed();
+    if (pageConnected)
+        take(path, modified);
 }
 
-void HelixExam::setAside(const QString &path, const QDateTime &modified)
+bool HelixExam::setAside(const QString &path, const QDateTime &modified, const char *why)
 {
     const QString unclaimed = folder + QStringLiteral("/unclaimed");
     QDir().mkpath(unclaimed);
     const QString target = freeResultName(unclaimed, modified);
-    if (settings.files->rename(path, target))
-        qCWarning(connectorLog) << "Result file older than the exam's request set aside:" << target;
+    if (!settings.files->rename(path, target))
+        return false;
+    qCWarning(connectorLog).noquote() << why << target;
+    return true;
 }
 
-bool HelixExam::claim(const QString &path, const QDateTime &modified)
+bool HelixExam::take(const QString &path, const QDateTime &modified)
 {
     const QString claimed = folder + QStringLiteral("/claimed");
     QDir().mkpath(claimed);
     const QString target = freeResultName(claimed, modified);
-    if (!settings.files->rename(path, target))
-        return false;
+    const FileOperations::Taken taken = settings.files->take(path, target);
+    if (!taken.moved)
+        return false; // held by its writer: tried again at the next tick
     claimedPath = target;
-    return true;
+    claimedModified = modified;
+    return deliverClaimed(taken.bytes);
 }
 
-bool HelixExam::deliverClaimed()
+bool HelixExam::deliverClaimed(std::optional<QByteArray> bytes)
 {
-    QFile file(claimedPath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!bytes)
+        bytes = settings.files->read(claimedPath);
+    if (!bytes)
         return false;
-    QByteArray bytes = file.readAll();
-    file.close();
-    const auto zero = bytes.indexOf('\0');
+    const auto zero = bytes->indexOf('\0');
     if (zero >= 0)
-        bytes.truncate(zero);
+        bytes->truncate(zero);
+    const QString text = resultText(*bytes);
 
-    QJsonObject payload = examPayload(claimedIsOwn ? own.patient : replaced->patient);
-    payload.insert(QStringLiteral("results"), resultText(bytes));
-    emit sendMessage(HELIX_RESULTS, payload);
-
-    // A copy that cannot be deleted stays in "claimed", where nothing picks it up again.
-    if (!settings.files->remove(claimedPath))
-        qCWarning(connectorLog) << "Reported result file could not be deleted:" << claimedPath;
+    const QList<ExamRequest> requests = owners();
+    const Attribution attribution = attributeResult(requests, claimedModified, text);
+    if (attribution.kind == Attribution::Owner) {
+        QJsonObject payload = examPayload(requests.at(attribution.owner).patient);
+        payload.insert(QStringLiteral("results"), text);
+        emit sendMessage(HELIX_RESULTS, payload);
+        // A copy that cannot be deleted stays in "claimed", where nothing picks it up again.
+        if (!settings.files->remove(claimedPath))
+            qCWarning(connectorLog) << "Reported result file could not be deleted:" << claimedPath;
+        removeOwner(attribution.owner);
+    } else {
+        // Guessing could give one patient another's result: the operator imports it by hand.
+        if (!setAside(claimedPath, claimedModified,
+                      "Result file names none or several of the waiting exams' patients, set aside:"))
+            qCWarning(connectorLog) << "Result file names none or several of the waiting exams' patients, left in:"
+                                    << claimedPath;
+        emit sendErrorMessage(HELIX_RESULT_UNATTRIBUTED);
+    }
     claimedPath.clear();
-    if (claimedIsOwn)
+    if (!isWaiting())
         stop();
-    else
-        replaced.reset();
     return true;
 }
 
-void ExamRegistry::replace(const QString &exchangeFolder, HelixExam *exam)
+void HelixExam::removeOwner(int index)
 {
-    QPointer<HelixExam> &entry = exams[key(exchangeFolder)];
-    if (entry && entry != exam && entry->isWaiting()) {
-        exam->setReplaced(entry->request());
-        qCInfo(connectorLog) << "Exam replaced by a newer request in" << exchangeFolder;
-        entry->stop();
-    }
-    entry = exam;
+    if (index == earlier.size())
+        own.reset();
+    else
+        earlier.removeAt(index);
+    emit waitingChanged();
 }
 
-int ExamRegistry::waiting() const
+void HelixExam::logUnreadClaim()
 {
-    int count = 0;
-    for (const auto &entry : exams)
-        count += entry.second && entry.second->isWaiting() ? 1 : 0;
-    return count;
-}
-
-QString ExamRegistry::key(const QString &exchangeFolder)
-{
-    const QString canonical = QFileInfo(exchangeFolder).canonicalFilePath();
-    const QString path =
-        canonical.isEmpty() ? QDir::cleanPath(QFileInfo(exchangeFolder).absoluteFilePath()) : canonical;
-#ifdef Q_OS_WIN
-    return path.toLower(); // one folder, however the page spells its letters
-#else
-    return path;
-#endif
+    if (!claimedPath.isEmpty())
+        qCWarning(connectorLog) << "Result file taken but never read; it stays in" << claimedPath;
 }

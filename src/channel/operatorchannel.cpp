@@ -4,25 +4,35 @@
 #include <QDebug>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QWebSocket>
-#include <QWebSocketCorsAuthenticator>
-#include <QWebSocketServer>
 
 #include <algorithm>
 
 #include "platform/connectorlog.h"
 #include "protocol/frames.h"
 
+namespace {
+
+constexpr quint16 closeNormal = 1000;
+constexpr quint16 closePolicy = 1008;
+
+// The whole text: Qt 5's QString::fromUtf8 of a QByteArray would end it at a NUL character.
+QString text(const QByteArray &utf8)
+{
+    return QString::fromUtf8(utf8.constData(), utf8.size());
+}
+
+} // namespace
+
 OperatorChannel::OperatorChannel(QObject *parent) : QObject(parent) {}
+
+void OperatorChannel::setClock(const Clock *newClock)
+{
+    clock = newClock ? newClock : &realClock;
+}
 
 bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, quint16 port, const OriginPolicy &originPolicy)
 {
     policy = originPolicy;
-
-    server = new QWebSocketServer(QString(), QWebSocketServer::NonSecureMode, this);
-    connect(server, &QWebSocketServer::newConnection, this, &OperatorChannel::newConnection);
-    connect(server, &QWebSocketServer::serverError, this, &OperatorChannel::socketError);
-    connect(server, &QWebSocketServer::originAuthenticationRequired, this, &OperatorChannel::checkOrigin);
 
     for (const QHostAddress &address : addresses) {
         auto *listener = new QTcpServer(this);
@@ -41,46 +51,66 @@ bool OperatorChannel::startServer(const QList<QHostAddress> &addresses, quint16 
                 // A frame is written as header and payload; without this the payload would wait for the
                 // page's delayed acknowledgement, tens of milliseconds per reply.
                 socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-                server->handleConnection(socket);
+                auto *page = new PageConnection(socket, qint64(maxIncomingSize), timing, this);
+                connect(page, &PageConnection::handshakeRequested, this, [this, page] { handshakeRequested(page); });
+                connect(page, &PageConnection::handshakeFailed, this,
+                        [this, page](const QString &what) { handshakeLog.failed(what, page->origin(), now()); });
             }
         });
     }
     return listeningPort != 0;
 }
 
-void OperatorChannel::checkOrigin(QWebSocketCorsAuthenticator *authenticator)
+void OperatorChannel::handshakeRequested(PageConnection *page)
 {
-    // A page that waits for the operator completes its handshake; it is held in newConnection.
-    const bool refused = policy.verdict(authenticator->origin()) == OriginPolicy::Verdict::Refuse;
-    if (refused)
-        qCWarning(connectorLog) << "Handshake refused (HTTP 403) for the page origin" << authenticator->origin();
-    authenticator->setAllowed(!refused);
+    const QString origin = page->origin();
+    switch (policy.verdict(origin)) {
+    case OriginPolicy::Verdict::Refuse:
+        refuse(page, QStringLiteral("HTTP 403"));
+        return;
+    case OriginPolicy::Verdict::Serve:
+        newConnection(page);
+        admit(page);
+        return;
+    case OriginPolicy::Verdict::Ask:
+        break;
+    }
+    // One question shown and eight waiting at most: a page cannot flood the operator's screen.
+    if (!asking.contains(origin) && asking.size() >= maxOpenQuestions) {
+        refuse(page, QStringLiteral("HTTP 403, too many questions to the operator"));
+        return;
+    }
+    newConnection(page);
+    // An unknown page must not push the clinic's page off before the operator lets it in.
+    if (heldPages < maxHeldPages) {
+        hold(page);
+        return;
+    }
+    qCWarning(connectorLog) << "Page closed (1008): too many pages wait for the operator, origin"
+                            << LoggedOrigin{origin};
+    page->close(closePolicy);
 }
 
-void OperatorChannel::newConnection()
+void OperatorChannel::refuse(PageConnection *page, const QString &why)
+{
+    handshakeLog.failed(QStringLiteral("Handshake refused (%1)").arg(why), page->origin(), now());
+    page->refuse(403);
+}
+
+void OperatorChannel::newConnection(PageConnection *page)
 {
     qDebug() << "New connection...";
-    QWebSocket *socket = server->nextPendingConnection();
-    if (!socket)
-        return;
-    socket->setMaxAllowedIncomingMessageSize(maxIncomingSize);
-    socket->setMaxAllowedIncomingFrameSize(maxIncomingSize);
-    connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, socket](const QString &message) { messageFrom(socket, message); });
-    connect(socket, &QWebSocket::disconnected, this, &OperatorChannel::socketDisconnected);
-    qCInfo(connectorLog) << "Page connected, origin" << socket->origin();
-
-    // An unknown page must not push the clinic's page off before the operator lets it in.
-    if (policy.verdict(socket->origin()) == OriginPolicy::Verdict::Ask)
-        hold(socket);
-    else
-        admit(socket);
+    page->accept();
+    connect(page, &PageConnection::textMessageReceived, this,
+            [this, page](const QByteArray &message) { messageFrom(page, message); });
+    connect(page, &PageConnection::disconnected, this, &OperatorChannel::socketDisconnected);
+    qCInfo(connectorLog) << "Page connected, origin" << LoggedOrigin{page->origin()};
 }
 
-void OperatorChannel::admit(QWebSocket *socket)
+void OperatorChannel::admit(PageConnection *socket)
 {
     for (int i = 0; i < clients.size(); ++i) {
-        clients.at(i)->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        clients.at(i)->close(closeNormal);
         qDebug() << "Close an old socket connection.";
         qCInfo(connectorLog) << "Previous page closed: a new page takes over";
     }
@@ -89,11 +119,12 @@ void OperatorChannel::admit(QWebSocket *socket)
     emit pageConnected();
 }
 
-void OperatorChannel::hold(QWebSocket *socket)
+void OperatorChannel::hold(PageConnection *socket)
 {
     const QString origin = socket->origin();
-    qCInfo(connectorLog) << "Page origin waits for the operator's decision:" << origin;
-    held[origin].append(HeldPage{socket, {}});
+    qCInfo(connectorLog) << "Page origin waits for the operator's decision:" << LoggedOrigin{origin};
+    held[origin].append(HeldPage{socket, {}, 0});
+    ++heldPages;
     // One question per origin, however often its page reconnects meanwhile.
     if (!asking.contains(origin)) {
         asking.insert(origin);
@@ -101,7 +132,7 @@ void OperatorChannel::hold(QWebSocket *socket)
     }
 }
 
-OperatorChannel::HeldPage *OperatorChannel::heldPage(QWebSocket *socket)
+OperatorChannel::HeldPage *OperatorChannel::heldPage(PageConnection *socket)
 {
     const auto pages = held.find(socket->origin());
     if (pages == held.end())
@@ -113,17 +144,57 @@ OperatorChannel::HeldPage *OperatorChannel::heldPage(QWebSocket *socket)
     return nullptr;
 }
 
-void OperatorChannel::messageFrom(QWebSocket *socket, const QString &message)
+void OperatorChannel::messageFrom(PageConnection *socket, const QByteArray &message)
 {
     HeldPage *page = heldPage(socket);
-    if (!page) {
-        emit textMessageReceived(message);
+    if (page)
+        holdMessage(page, message);
+    else if (clients.contains(socket))
+        emit textMessageReceived(text(message));
+}
+
+void OperatorChannel::holdMessage(HeldPage *page, const QByteArray &message)
+{
+    if (page->messages.size() >= maxHeldMessages) {
+        qCWarning(connectorLog) << "Message of a waiting page dropped: too many held";
         return;
     }
-    if (page->messages.size() < maxHeldMessages)
-        page->messages.append(message);
-    else
-        qCWarning(connectorLog) << "Message of a waiting page dropped: too many held";
+    if (heldBytes + message.size() > maxHeldBytes) {
+        // The page that would go beyond is closed, not an earlier one: a flood cannot push another page out.
+        qCWarning(connectorLog) << "Page closed (1008): the messages of pages waiting for the operator exceed"
+                                << maxHeldBytes << "bytes, origin" << LoggedOrigin{page->socket->origin()};
+        PageConnection *socket = page->socket;
+        release(socket);
+        socket->close(closePolicy);
+        return;
+    }
+    page->messages.append(HeldMessage{message, now()});
+    page->bytes += message.size();
+    heldBytes += message.size();
+}
+
+void OperatorChannel::release(PageConnection *socket)
+{
+    const QString origin = socket->origin();
+    const auto pages = held.find(origin);
+    if (pages == held.end())
+        return;
+    for (auto page = pages->begin(); page != pages->end(); ++page) {
+        if (page->socket == socket) {
+            heldBytes -= page->bytes;
+            --heldPages;
+            pages->erase(page);
+            break;
+        }
+    }
+    if (!pages->isEmpty())
+        return;
+    held.erase(pages);
+    if (asking.remove(origin)) {
+        qCInfo(connectorLog) << "Question about the page origin withdrawn: its pages have gone,"
+                             << LoggedOrigin{origin};
+        emit originQuestionWithdrawn(origin);
+    }
 }
 
 void OperatorChannel::decideOrigin(const QString &origin, bool allow)
@@ -131,45 +202,48 @@ void OperatorChannel::decideOrigin(const QString &origin, bool allow)
     asking.remove(origin);
     policy.decide(origin, allow);
     qCInfo(connectorLog) << (allow ? "Page origin allowed by the operator:" : "Page origin blocked by the operator:")
-                         << origin;
+                         << LoggedOrigin{origin};
     const QList<HeldPage> pages = held.take(origin);
+    for (const HeldPage &page : pages) {
+        heldBytes -= page.bytes;
+        --heldPages;
+    }
     for (int i = 0; i < pages.size(); ++i) {
         const HeldPage &page = pages.at(i);
         if (!allow) {
-            page.socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QString());
+            page.socket->close(closePolicy);
         } else if (i + 1 < pages.size()) {
             // An earlier connection of the same page, superseded by its reconnection: it would be taken over at
             // once, and the answers to its commands would reach the newer one.
-            page.socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+            page.socket->close(closeNormal);
         } else {
             admit(page.socket);
-            for (const QString &message : page.messages)
-                emit textMessageReceived(message);
+            const QDateTime decided = now();
+            int stale = 0;
+            for (const HeldMessage &message : page.messages) {
+                // Too old to be what the operator means now; the page can send it again.
+                if (message.received.secsTo(decided) > heldMessageLifetimeSeconds)
+                    ++stale;
+                else
+                    emit textMessageReceived(text(message.text));
+            }
+            if (stale > 0)
+                qCWarning(connectorLog).noquote() << stale << "held message(s) of the page not carried out: waited "
+                                                  << "more than" << heldMessageLifetimeSeconds << "s for the operator";
         }
     }
 }
 
 void OperatorChannel::socketDisconnected()
 {
-    auto *socket = qobject_cast<QWebSocket *>(sender());
+    auto *socket = qobject_cast<PageConnection *>(sender());
     qDebug() << "socketDisconnected:" << sender();
     if (!socket)
         return;
     qCInfo(connectorLog) << "Page disconnected, close code" << socket->closeCode();
     clients.removeAll(socket);
-    const auto pages = held.find(socket->origin());
-    if (pages != held.end()) {
-        pages->erase(std::remove_if(pages->begin(), pages->end(),
-                                    [socket](const HeldPage &page) { return page.socket == socket; }),
-                     pages->end());
-    }
+    release(socket);
     socket->deleteLater();
-}
-
-void OperatorChannel::socketError(QWebSocketProtocol::CloseCode code)
-{
-    // A refused or failed handshake concerns that one page; the server goes on serving.
-    qCWarning(connectorLog) << "Handshake failed, close code" << code << ":" << server->errorString();
 }
 
 void OperatorChannel::sendErrorMessage(SocketMessage code)
@@ -190,7 +264,5 @@ void OperatorChannel::sendFrame(const QByteArray &frame)
     // With no page connected the frame is dropped, not queued.
     if (clients.isEmpty())
         return;
-    clients.first()->sendTextMessage(QString::fromUtf8(frame));
-    // Out on the wire now: the bridge may go on with blocking work (starting a program) right after.
-    clients.first()->flush();
+    clients.first()->sendTextMessage(frame);
 }

@@ -1,6 +1,7 @@
 // The WebSocket server the operator's page connects to, holding one page connection at a time.
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -8,16 +9,16 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
-#include <QWebSocketProtocol>
 
 #include <optional>
 
+#include "channel/handshakelog.h"
 #include "channel/originpolicy.h"
+#include "channel/pageconnection.h"
+#include "platform/clock.h"
 #include "protocol/socketmessage.h"
 
-class QWebSocket;
-class QWebSocketServer;
-class QWebSocketCorsAuthenticator;
+class QTcpSocket;
 
 class OperatorChannel : public QObject
 {
@@ -42,6 +43,22 @@ public:
 
     /// Messages a page sends while its origin waits for the operator are kept up to this count.
     static constexpr int maxHeldMessages = 64;
+    /// Pages waiting for the operator, all origins together: a page beyond the count, or the page whose message
+    /// would go beyond the bytes, is closed with 1008.
+    static constexpr int maxHeldPages = 16;
+    static constexpr qint64 maxHeldBytes = 4 * 1024 * 1024;
+    /// A held message older than this when the operator allows its page is not carried out: the patient on the
+    /// operator's screen may have changed meanwhile.
+    static constexpr int heldMessageLifetimeSeconds = 60;
+    /// Questions to the operator at once (one shown, eight waiting); a page from a further undecided origin is
+    /// refused with HTTP 403 without a question.
+    static constexpr int maxOpenQuestions = 9;
+
+    /// The clock that dates held messages; the channel's own real clock unless set. Not owned.
+    void setClock(const Clock *clock);
+    /// How long a connection may take to send its handshake (10 s), and how long it stays after the connector's
+    /// close frame when the page does not answer (1 s).
+    void setTiming(const PageConnection::Timing &pageTiming) { timing = pageTiming; }
 
 public slots:
     void sendMessage(SocketMessage code, const QJsonObject &args);
@@ -58,31 +75,49 @@ signals:
     void pageConnected();
     /// A page from an origin nobody decided about waits; asked once per origin until decideOrigin.
     void originDecisionNeeded(const QString &origin);
+    /// Every waiting page of an origin asked about has gone: the question is void, and no decision is expected.
+    /// A later page of that origin asks again.
+    void originQuestionWithdrawn(const QString &origin);
 
 private slots:
-    void newConnection();
     void socketDisconnected();
-    void socketError(QWebSocketProtocol::CloseCode code);
-    void checkOrigin(QWebSocketCorsAuthenticator *authenticator);
 
 private:
     /// A page whose origin waits for the operator: not served, it takes nothing over and gets no frame.
+    struct HeldMessage
+    {
+        QByteArray text; // UTF-8
+        QDateTime received;
+    };
     struct HeldPage
     {
-        QWebSocket *socket = nullptr;
-        QStringList messages;
+        PageConnection *socket = nullptr;
+        QList<HeldMessage> messages;
+        qint64 bytes = 0;
     };
 
-    void admit(QWebSocket *socket);
-    void hold(QWebSocket *socket);
-    void messageFrom(QWebSocket *socket, const QString &message);
-    HeldPage *heldPage(QWebSocket *socket);
+    void handshakeRequested(PageConnection *page);
+    void newConnection(PageConnection *page);
+    void refuse(PageConnection *page, const QString &why);
+    void admit(PageConnection *socket);
+    void hold(PageConnection *socket);
+    void messageFrom(PageConnection *socket, const QByteArray &message);
+    void holdMessage(HeldPage *page, const QByteArray &message);
+    /// Forgets a held page; with its origin's last page gone, the question about it is withdrawn.
+    void release(PageConnection *socket);
+    HeldPage *heldPage(PageConnection *socket);
     void sendFrame(const QByteArray &frame);
+    QDateTime now() const { return clock->now(); }
 
-    QWebSocketServer *server = nullptr; // handshakes and page sockets, for every listening address
-    QList<QWebSocket *> clients;
+    QList<PageConnection *> clients;
     OriginPolicy policy;
     QHash<QString, QList<HeldPage>> held; // by origin
-    QSet<QString> asking;                 // origins the operator is being asked about
+    int heldPages = 0;
+    qint64 heldBytes = 0;
+    QSet<QString> asking; // origins the operator is being asked about
+    HandshakeLog handshakeLog;
+    Clock realClock;
+    const Clock *clock = &realClock;
+    PageConnection::Timing timing;
     quint16 listeningPort = 0;
 };

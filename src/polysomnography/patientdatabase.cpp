@@ -26,6 +26,11 @@ QString PatientDatabase::lookupStatement()
     return QStringLiteral("SELECT PatientID FROM Patient WHERE IDKrankenhaus = :code ");
 }
 
+QString PatientDatabase::namesStatement()
+{
+    return QStringLiteral("SELECT `Name`, `Vorname` FROM `Patient` WHERE `PatientID` = ?");
+}
+
 QString PatientDatabase::highestKeyStatement()
 {
     return QStringLiteral("SELECT TOP 1 PatientID FROM Patient ORDER BY PatientID DESC");
@@ -83,17 +88,41 @@ bool PatientDatabase::run(const QString &statement, const QVariantList &values)
     return query->exec();
 }
 
-bool PatientDatabase::containsCode(const QVariant &code)
+std::optional<QList<PatientDatabase::StoredNames>> PatientDatabase::patientsWithCode(const QVariant &code)
 {
-    if (!query || !query->prepare(driverStatement(lookupStatement())))
-        return false;
+    // The lookup's text stays that of the Access database; the names are read by key afterwards.
+    if (!query || !query->prepare(driverStatement(lookupStatement()))) {
+        keepError();
+        return std::nullopt;
+    }
     query->bindValue(QStringLiteral(":code"), code);
-    return query->exec() && query->next();
+    if (!query->exec()) {
+        keepError();
+        return std::nullopt;
+    }
+    QVariantList keys;
+    while (query->next())
+        keys.append(query->value(0));
+
+    QList<StoredNames> patients;
+    for (const QVariant &key : keys) {
+        if (!run(namesStatement(), {key})) {
+            keepError();
+            return std::nullopt;
+        }
+        if (query->next())
+            patients.append({query->value(0), query->value(1)});
+    }
+    return patients;
 }
 
-int PatientDatabase::nextPatientId()
+std::optional<int> PatientDatabase::nextPatientId()
 {
-    if (!run(highestKeyStatement(), {}) || !query->next())
+    if (!run(highestKeyStatement(), {})) {
+        keepError();
+        return std::nullopt;
+    }
+    if (!query->next())
         return 1;
     const int highest = query->value(0).toInt();
     // At the top of the range the insert is left to fail on the existing key rather than overflow.
@@ -104,10 +133,14 @@ bool PatientDatabase::insertPatient(const QVariantList &values)
 {
     if (run(insertStatement(), values))
         return true;
-    // The driver's reason names columns and constraints, never the values.
-    if (query)
-        error = query->lastError().text();
+    keepError();
     return false;
+}
+
+void PatientDatabase::keepError()
+{
+    // The driver's reason names statements, columns and constraints, never the values bound.
+    error = query ? query->lastError().text() : QStringLiteral("the database is not open");
 }
 
 void PatientDatabase::close()

@@ -1,6 +1,7 @@
 // Registers polysomnography patients in the application's database through one Qt SQL connection.
 #pragma once
 
+#include <QList>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
@@ -24,8 +25,17 @@ public:
 
     /// The statement texts exactly as the application's Access database receives them.
     static QString lookupStatement();
+    /// The stored names of one PatientID, read once the lookup found the code.
+    static QString namesStatement();
     static QString highestKeyStatement();
     static QString insertStatement();
+
+    /// The names stored for a patient, SQL NULL as a null QVariant.
+    struct StoredNames
+    {
+        QVariant name;    // column Name
+        QVariant vorname; // column Vorname
+    };
 
     /// Registers and opens the connection to the database file. On failure the connection is released
     /// again and errorText() holds the driver's error.
@@ -33,10 +43,11 @@ public:
     QString errorText() const { return error; }
     bool isOpen() const { return query.has_value(); }
 
-    /// Whether a patient row carries this code. A lookup that fails counts as finding no row.
-    bool containsCode(const QVariant &code);
-    /// The highest PatientID plus one; 1 when the table is empty or the query fails.
-    int nextPatientId();
+    /// The names of every patient row that carries this code (compared as the database compares text); none
+    /// when the lookup fails, and errorText() then holds the driver's reason.
+    std::optional<QList<StoredNames>> patientsWithCode(const QVariant &code);
+    /// The highest PatientID plus one, 1 when the table is empty; none when the query fails (errorText()).
+    std::optional<int> nextPatientId();
     /// Inserts one row with the eight values in column order; false when the database refuses it, and
     /// errorText() then holds the driver's reason.
     bool insertPatient(const QVariantList &values);
@@ -58,6 +69,8 @@ protected:
 
 private:
     bool run(const QString &statement, const QVariantList &values);
+    /// Keeps the driver's reason of the statement that just failed.
+    void keepError();
 
     std::optional<QSqlQuery> query; // the one query object of the open connection
     QString error;

@@ -9,6 +9,8 @@
 #include <QJsonValue>
 #include <QVariant>
 
+#include <algorithm>
+
 #include "platform/connectorlog.h"
 #include "platform/lockfile.h"
 #include "platform/programlauncher.h"
@@ -26,6 +28,15 @@ QVariant textOrNull(const QString &text)
 #else
     return QVariant(QVariant::String);
 #endif
+}
+
+/// Whether a stored name and a sent one are the same name: letter case and blanks at either end aside. A
+/// stored NULL or blank and a name sent as no text or blank say nothing, and are not compared.
+bool sameName(const QVariant &stored, const QString &sent)
+{
+    const QString storedName = stored.isNull() ? QString() : stored.toString().trimmed();
+    const QString sentName = sent.trimmed();
+    return storedName.isEmpty() || sentName.isEmpty() || storedName.compare(sentName, Qt::CaseInsensitive) == 0;
 }
 
 /// Names of the entries of one folder other than "." and "..", hidden ones left out, in listing order.
@@ -144,7 +155,8 @@ void Polysomno::startPolysomno(const Patient &patient)
     const QString databasePath = databaseFile();
     qDebug() << databasePath;
 
-    const std::unique_ptr<PatientDatabase> db = PatientDatabase::create(settings.database);
+    const std::unique_ptr<PatientDatabase> db =
+        settings.makeDatabase ? settings.makeDatabase() : PatientDatabase::create(settings.database);
     if (!db->open(databasePath)) {
         emit sendErrorMessage(POLYSOMNO_DB_OPEN_FAILED);
         qDebug().noquote().nospace() << "Failed to open db " << db->errorText();
@@ -153,30 +165,12 @@ void Polysomno::startPolysomno(const Patient &patient)
     }
     qDebug() << "Database opened";
 
-    // A patient already registered under the code is left exactly as stored.
-    if (!db->containsCode(textOrNull(patient.code))) {
-        // Sex, height and weight are fixed: the application's own forms hold the real values, and these
-        // stand-ins only satisfy its columns (1, 180 cm, 80 kg).
-        const QVariantList row{
-            db->nextPatientId(),
-            textOrNull(patient.code),
-            textOrNull(patient.firstName),
-            textOrNull(patient.lastName),
-            textOrNull(patient.birthDate),
-            1,
-            180,
-            80,
-        };
-        if (!db->insertPatient(row)) {
-            emit sendErrorMessage(POLYSOMNO_INSERT_FAILED);
-            qDebug() << PatientDatabase::insertStatement();
-            qCWarning(connectorLog).noquote()
-                << "Database" << databasePath << "refused the patient row:" << db->errorText();
-            db->close();
-            return;
-        }
-    }
+    const std::optional<SocketMessage> refusal = registerPatient(*db, patient);
     db->close();
+    if (refusal) {
+        emit sendErrorMessage(*refusal);
+        return;
+    }
 
     emit sendMessage(POLYSOMNO_STARTED, QJsonObject{
                                             {QStringLiteral("first_name"), QJsonValue(patient.firstName)},
@@ -189,4 +183,53 @@ void Polysomno::startPolysomno(const Patient &patient)
     if (!settings.launcher->startDetached(polysomnoExe(), QStringList(), QFileInfo(polysomnoExe()).absolutePath())) {
         emit sendErrorMessage(POLYSOMNO_START_FAILED);
     }
+}
+
+std::optional<SocketMessage> Polysomno::registerPatient(PatientDatabase &db, const Patient &patient)
+{
+    const QString databasePath = databaseFile();
+    // A lookup that fails must not pass for "not found": that would register the patient a second time.
+    const std::optional<QList<PatientDatabase::StoredNames>> stored = db.patientsWithCode(textOrNull(patient.code));
+    if (!stored) {
+        qCWarning(connectorLog).noquote() << "Database" << databasePath << "patient lookup failed:" << db.errorText();
+        return POLYSOMNO_INSERT_FAILED;
+    }
+    if (!stored->isEmpty()) {
+        // The application opens the stored patient: the page must not report another one as registered.
+        const bool samePatient =
+            std::all_of(stored->begin(), stored->end(), [&](const PatientDatabase::StoredNames &row) {
+                return sameName(row.name, patient.firstName) && sameName(row.vorname, patient.lastName);
+            });
+        if (!samePatient) {
+            qCWarning(connectorLog) << "Registration refused: the patient code is stored with other names";
+            return POLYSOMNO_PATIENT_MISMATCH;
+        }
+        // A patient already registered under the code is left exactly as stored.
+        return std::nullopt;
+    }
+
+    const std::optional<int> patientId = db.nextPatientId();
+    if (!patientId) {
+        qCWarning(connectorLog).noquote()
+            << "Database" << databasePath << "highest PatientID unreadable:" << db.errorText();
+        return POLYSOMNO_INSERT_FAILED;
+    }
+    // Sex, height and weight are fixed: the application's own forms hold the real values, and these
+    // stand-ins only satisfy its columns (1, 180 cm, 80 kg).
+    const QVariantList row{
+        *patientId,
+        textOrNull(patient.code),
+        textOrNull(patient.firstName),
+        textOrNull(patient.lastName),
+        textOrNull(patient.birthDate),
+        1,
+        180,
+        80,
+    };
+    if (!db.insertPatient(row)) {
+        qDebug() << PatientDatabase::insertStatement();
+        qCWarning(connectorLog).noquote() << "Database" << databasePath << "refused the patient row:" << db.errorText();
+        return POLYSOMNO_INSERT_FAILED;
+    }
+    return std::nullopt;
 }

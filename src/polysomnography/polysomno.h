@@ -11,6 +11,10 @@
 #include "protocol/patient.h"
 #include "protocol/socketmessage.h"
 
+#include <optional>
+
+class PatientDatabase;
+
 /// Carries out one "POLYSOMNO" command: checks the installation under the application path and the
 /// patient record, makes sure the patient is in the application's database, answers the page with the
 /// patient's names and the measurement list, and starts the application.
@@ -49,6 +53,8 @@ private slots:
 
 private:
     void runCommand(const QJsonObject &args);
+    /// Makes sure the patient is in the open database; the error to report when not.
+    std::optional<SocketMessage> registerPatient(PatientDatabase &db, const Patient &patient);
 
     AppFolder appFolder;
     PolysomnoSettings settings;

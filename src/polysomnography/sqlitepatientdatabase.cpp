@@ -9,6 +9,10 @@
 
 QString SqlitePatientDatabase::driverStatement(const QString &statement) const
 {
+    // Access compares text without regard to case; SQLite only when told. Said here as well as in the
+    // stand-in's schema, so a file made before the schema said it behaves the same.
+    if (statement == lookupStatement())
+        return statement + QStringLiteral("COLLATE NOCASE");
     // "SELECT TOP n rest" is "SELECT rest LIMIT n" in SQLite.
     static const QRegularExpression top(QStringLiteral("^\\s*SELECT\\s+TOP\\s+(\\d+)\\s+(.*)$"),
                                         QRegularExpression::CaseInsensitiveOption |

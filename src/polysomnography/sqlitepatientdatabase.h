@@ -4,7 +4,8 @@
 #include "polysomnography/patientdatabase.h"
 
 /// The file at the database path is an SQLite 3 database holding the same Patient table. The statements
-/// stay those of the Access database; the one construct SQLite lacks, "SELECT TOP n ...", is rewritten here.
+/// stay those of the Access database; the one construct SQLite lacks, "SELECT TOP n ...", is rewritten here,
+/// and the lookup compares codes without regard to case, as Access does.
 class SqlitePatientDatabase : public PatientDatabase
 {
 public:

@@ -3,9 +3,8 @@
 
 #include <QJsonDocument>
 
-std::optional<Envelope> parseEnvelope(const QString &message)
+std::optional<Envelope> parseEnvelope(const QJsonDocument &document)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
     if (!document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();

@@ -1,6 +1,7 @@
 // Reads a command envelope from the page and decides which device bridge gets it.
 #pragma once
 
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
 
@@ -21,7 +22,7 @@ struct Envelope
     QJsonObject args;
 };
 
-/// The envelope of one text message, or nothing when the routing must answer INVALID_ARGUMENTS:
-/// not a JSON object, "type" or "appPath" absent, "args" not an object with at least one key,
-/// an unknown device, or an application folder that is not acceptable.
-std::optional<Envelope> parseEnvelope(const QString &message);
+/// The envelope of one text message, parsed as a JSON document from its UTF-8 form, or nothing when the
+/// routing must answer INVALID_ARGUMENTS: not a JSON object, "type" or "appPath" absent, "args" not an
+/// object with at least one key, an unknown device, or an application folder that is not acceptable.
+std::optional<Envelope> parseEnvelope(const QJsonDocument &document);

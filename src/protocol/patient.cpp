@@ -1,6 +1,7 @@
 // The patient record that both start commands carry under "patient", read once.
 #include "protocol/patient.h"
 
+#include <algorithm>
 #include <cmath>
 
 std::optional<SocketMessage> Patient::readError(const QJsonObject &args)
@@ -12,7 +13,9 @@ std::optional<SocketMessage> Patient::readError(const QJsonObject &args)
         if (!patient.contains(QLatin1String(key)))
             return INCOMPLETE_PATIENT;
     }
-    if (textOrNumber(patient.value(QLatin1String("code"))).isEmpty())
+    const QString code = textOrNumber(patient.value(QLatin1String("code")));
+    if (code.isEmpty() || code.front().isSpace() || code.back().isSpace() ||
+        std::any_of(code.begin(), code.end(), isControlCharacter))
         return INCOMPLETE_PATIENT;
     return std::nullopt;
 }
@@ -45,4 +48,9 @@ QString Patient::textOrNumber(const QJsonValue &value)
     if (std::trunc(number) != number || std::fabs(number) >= exactLimit)
         return QString();
     return QString::number(static_cast<qint64>(number));
+}
+
+bool Patient::isControlCharacter(QChar c)
+{
+    return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f);
 }

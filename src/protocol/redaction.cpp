@@ -39,11 +39,10 @@ QJsonValue redacted(const QJsonValue &value, bool all)
 
 } // namespace
 
-QString redactedMessage(const QString &message)
+QString redactedMessage(const QJsonDocument &document, int messageLength)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
     if (!document.isObject() && !document.isArray())
-        return QStringLiteral("(no JSON object, %1 characters)").arg(message.size());
+        return QStringLiteral("(no JSON object, %1 characters)").arg(messageLength);
     const QJsonValue value = redacted(document.isObject() ? QJsonValue(document.object()) : document.array(), false);
     const QString text =
         QString::fromUtf8((value.isObject() ? QJsonDocument(value.toObject()) : QJsonDocument(value.toArray()))

@@ -21,6 +21,8 @@ public:
     QString resultFile() const { return exchange() + QStringLiteral("/TEST_DATA.csv"); }
     /// The simulator's copy of the last result it wrote in full.
     QString lastResultCopy() const { return path + QStringLiteral("/helix-simulator-last-result.csv"); }
+    /// The patient numbers of the requests the simulator has read, one a line.
+    QString requestsRead() const { return path + QStringLiteral("/helix-simulator-requests.txt"); }
 
     /// Copies the built simulator in as Helix.exe with these settings (see simulators/helix).
     bool installSimulator(const QJsonObject &settings);

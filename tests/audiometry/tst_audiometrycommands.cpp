@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <utility>
+
 #include "audiometry/helixaudiometry.h"
 #include "audiometry/helixexam.h"
 #include "connectorprocess.h"
@@ -170,6 +172,26 @@ void TestAudiometryCommands::replies_data()
     QTest::addRow("code a boolean") << installed << start(patientWith(QStringLiteral("code"), true)) << error(100);
     QTest::addRow("code an object") << installed << start(patientWith(QStringLiteral("code"), QJsonObject()))
                                     << error(100);
+    // A code that could add a line to the request, or look like another patient's, is refused before anything is
+    // written or started.
+    for (const auto &bad :
+         {std::make_pair("line feed", QStringLiteral("P1\n0143000P2")), std::make_pair("CR", QStringLiteral("P1\r")),
+          std::make_pair("tab", QStringLiteral("P\t1")), std::make_pair("NUL", QStringLiteral("P1").append(QChar(0))),
+          std::make_pair("leading blank", QStringLiteral(" P1")),
+          std::make_pair("trailing blank", QStringLiteral("P1 "))})
+        QTest::addRow("code with a %s", bad.first)
+            << installed << start(patientWith(QStringLiteral("code"), bad.second)) << error(100);
+    QTest::addRow("name line of 1000 bytes")
+        << installed << start(patientWith(QStringLiteral("first_name"), QString(991, QLatin1Char('a')))) << error(100);
+    QTest::addRow("address line of 1000 bytes")
+        << installed << start(patientWith(QStringLiteral("address"), QString(991, QLatin1Char('a')))) << error(100);
+    QTest::addRow("name line of 999 bytes")
+        << installed << start(patientWith(QStringLiteral("first_name"), QString(990, QLatin1Char('a'))))
+        << examStarted(QString(990, QLatin1Char('a')), QStringLiteral("Patient"));
+    // The frames carry the name as sent; the request file has a blank for the line feed.
+    QTest::addRow("name with a line feed")
+        << installed << start(patientWith(QStringLiteral("first_name"), QStringLiteral("Ana\nMaria")))
+        << examStarted(QStringLiteral("Ana\nMaria"), QStringLiteral("Patient"));
     QTest::addRow("code a whole number") << installed << start(patientWith(QStringLiteral("code"), 12345))
                                          << examStarted(QStringLiteral("Sample"), QStringLiteral("Patient"),
                                                         QStringLiteral("12345"));
@@ -266,6 +288,8 @@ void TestAudiometryCommands::applicationThatCannotStart()
     page->sendJson(audiometry(prepare(Folder::Installed), start(examplePatient())));
     QVERIFY(page->waitForFrames(1));
     QCOMPARE(page->frame(0), error(1011));
+    // Nor is its request: an application started later must not take it for a waiting exam.
+    QVERIFY(!QFileInfo::exists(HelixFolder(dir->path() + QStringLiteral("/Helix")).requestFile()));
     // No exam is left waiting for a result.
     QTRY_VERIFY(connector->router->findChildren<HelixExam *>().isEmpty());
     QTRY_COMPARE(connector->router->findChildren<HelixAudiometry *>().size(), 0);

@@ -53,6 +53,8 @@ private slots:
     void recordLengthIsFileSize_data();
     void recordLengthIsFileSize();
     void recordLengthCountsLineEndsTwice();
+    void patientReadBack_data();
+    void patientReadBack();
 };
 
 void TestGdtRequest::workedExample()
@@ -117,6 +119,20 @@ void TestGdtRequest::patientLine_data()
         << QByteArray("0123102A??");
     QTest::addRow("semicolon and quote written as they are")
         << withValue(QStringLiteral("address"), QStringLiteral("\"A\";B")) << 8 << QByteArray("0143107\"A\";B");
+    // No value can add a line of its own: each control character is written as a blank.
+    QTest::addRow("line feeds in a name")
+        << withValue(QStringLiteral("first_name"), QStringLiteral("Ana\n0123000999\n0148402EVIL")) << 4
+        << QByteArray("0353101Ana 0123000999 0148402EVIL");
+    QTest::addRow("CR in the city") << withValue(QStringLiteral("city"), QStringLiteral("North\rSide")) << 7
+                                    << QByteArray("0193106North Side");
+    QTest::addRow("CR LF in the address") << withValue(QStringLiteral("address"), QStringLiteral("Main 5\r\nBack")) << 8
+                                          << QByteArray("0213107Main 5  Back");
+    QTest::addRow("NUL, tab and DEL in a name")
+        << withValue(QStringLiteral("last_name"), QStringLiteral("A\tB\x7f").append(QChar(0))) << 5
+        << QByteArray("0143102A B  ");
+    QTest::addRow("next-line character in the birth date")
+        << withValue(QStringLiteral("birth_date"), QStringLiteral("07/03/1985").append(QChar(0x85))) << 6
+        << QByteArray("018310307031985 ");
 }
 
 void TestGdtRequest::patientLine()
@@ -169,7 +185,7 @@ void TestGdtRequest::recordLengthIsFileSize_data()
     QTest::addRow("line break inside a content")
         << withValue(QStringLiteral("address"), QStringLiteral("Main Street 5\nBack door"));
     QTest::addRow("CR LF inside a content") << withValue(QStringLiteral("city"), QStringLiteral("North\r\nSide"));
-    QTest::addRow("four-digit line") << withValue(QStringLiteral("address"), QString(991, QLatin1Char('a')));
+    QTest::addRow("longest line that fits") << withValue(QStringLiteral("address"), QString(990, QLatin1Char('a')));
     QTest::addRow("characters outside Latin-1")
         << withValue(QStringLiteral("first_name"), QString::fromUtf8("\xe6\x9d\x8e\xf0\x9f\x98\x80"));
 }
@@ -193,6 +209,38 @@ void TestGdtRequest::recordLengthCountsLineEndsTwice()
     QCOMPARE(gdtRecordLength(QString()), QStringLiteral("00014"));
     QCOMPARE(gdtRecordLength(QStringLiteral("01380006302\n")), QStringLiteral("00027"));
     QCOMPARE(gdtRecordLength(QStringLiteral("a\nb\n")), QStringLiteral("00020"));
+}
+
+void TestGdtRequest::patientReadBack_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QStringList>("patient"); // code, first and last name; empty: no request
+    QTest::addRow("worked example") << exampleRequest()
+                                    << QStringList{QStringLiteral("P0042"), QStringLiteral("Sample"),
+                                                   QStringLiteral("Patient")};
+    QTest::addRow("names written with blanks for line breaks, letters in ISO 8859-1")
+        << gdtRequestRecord(
+               Patient::fromRecord(withValue(QStringLiteral("first_name"), QString::fromUtf8("Jos\xc3\xa9\nMar\xc3\xad"
+                                                                                             "a"))))
+        << QStringList{QStringLiteral("P0042"),
+                       QString::fromUtf8("Jos\xc3\xa9 Mar\xc3\xad"
+                                         "a"),
+                       QStringLiteral("Patient")};
+    QTest::addRow("another record type") << QByteArray(exampleRequest()).replace("6302", "6301") << QStringList();
+    QTest::addRow("a length that does not match")
+        << QByteArray(exampleRequest()).replace("0143000P0042", "0153000P0042") << QStringList();
+    QTest::addRow("no patient number") << QByteArray(exampleRequest()).replace("0143000P0042\r\n", "") << QStringList();
+}
+
+// A request read back after a restart names the patient it was written for.
+void TestGdtRequest::patientReadBack()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(QStringList, patient);
+    const std::optional<Patient> read = gdtRequestPatient(record);
+    QCOMPARE(read.has_value(), !patient.isEmpty());
+    if (read)
+        QCOMPARE((QStringList{read->code, read->firstName, read->lastName}), patient);
 }
 
 QTEST_GUILESS_MAIN(TestGdtRequest)

@@ -1,11 +1,14 @@
 // Whose result a result file is, and that it is taken exactly once: HelixExam driven poll by poll.
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "audiometry/examregistry.h"
 #include "audiometry/helixexam.h"
+#include "audiometry/rememberedfolders.h"
 #include "inprocessconnector.h"
 
 namespace {
@@ -28,6 +31,10 @@ class TestHelixExam : public QObject
 private slots:
     void init();
     void cleanup();
+    void wholeField_data();
+    void wholeField();
+    void rememberedFolders_data();
+    void rememberedFolders();
     void owner_data();
     void owner();
     void takenOnlyWhenSettled_data();
@@ -37,10 +44,15 @@ private slots:
     void undeletableResultIsReportedOnce();
     void resultWaitsForAPage();
     void replacedExamStopsAndHandsOver();
+    void replacedExamsWaitBeyondTheOwnResult_data();
+    void replacedExamsWaitBeyondTheOwnResult();
+    void unreadResultIsHandedOverOrLogged();
 
 private:
-    /// An exam whose request was written at requestTime, optionally replacing one written at replacedTime.
-    std::unique_ptr<HelixExam> makeExam(const QDateTime &requestTime, const QDateTime &replacedTime = {});
+    /// An exam coded "NEW" whose request was written at requestTime, optionally replacing an exam coded
+    /// replacedCode whose request was written at replacedTime.
+    std::unique_ptr<HelixExam> makeExam(const QDateTime &requestTime, const QDateTime &replacedTime = {},
+                                        const QString &replacedCode = QStringLiteral("OLD"));
     bool writeResult(const QByteArray &bytes, const QDateTime &modified);
     QStringList filesIn(const QString &subFolder) const;
     QString resultsAt(int index) const;
@@ -49,6 +61,7 @@ private:
     std::unique_ptr<QTemporaryDir> dir;
     OffsetClock clock;
     SwitchableFiles files;
+    ListedPrograms programs;
     bool pageConnected = true;
     AudiometrySettings settings;
     std::unique_ptr<QSignalSpy> reports;
@@ -61,10 +74,12 @@ void TestHelixExam::init()
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
     clock.offsetMs = 0;
-    files.failRename = files.failRemove = false;
+    files.failRename = files.failRemove = files.failRead = false;
+    programs.listed = {{helixExecutableName(), true}};
     pageConnected = true;
     settings.clock = &clock;
     settings.files = &files;
+    settings.programs = &programs;
     settings.pageConnected = [this] { return pageConnected; };
 }
 
@@ -75,12 +90,15 @@ void TestHelixExam::cleanup()
     dir.reset();
 }
 
-std::unique_ptr<HelixExam> TestHelixExam::makeExam(const QDateTime &requestTime, const QDateTime &replacedTime)
+std::unique_ptr<HelixExam> TestHelixExam::makeExam(const QDateTime &requestTime, const QDateTime &replacedTime,
+                                                   const QString &replacedCode)
 {
     auto exam = std::make_unique<HelixExam>(dir->path(), ExamRequest{patientCoded(QStringLiteral("NEW")), requestTime},
                                             settings);
-    if (replacedTime.isValid())
-        exam->setReplaced(ExamRequest{patientCoded(QStringLiteral("OLD")), replacedTime});
+    if (replacedTime.isValid()) {
+        HelixExam replaced(dir->path(), ExamRequest{patientCoded(replacedCode), replacedTime}, settings);
+        exam->replace(replaced);
+    }
     reports = std::make_unique<QSignalSpy>(exam.get(), &HelixExam::sendMessage);
     finished = std::make_unique<QSignalSpy>(exam.get(), &HelixExam::finished);
     exam->start();
@@ -110,34 +128,101 @@ QString TestHelixExam::codeAt(int index) const
     return reports->at(index).at(1).value<QJsonObject>().value(QLatin1String("code")).toString();
 }
 
+void TestHelixExam::wholeField_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("found"); // "P1"
+    QTest::addRow("first field") << QStringLiteral("P1;Name") << true;
+    QTest::addRow("a line of its own") << QStringLiteral("Head\r\nP1\r\nTail") << true;
+    QTest::addRow("between commas") << QStringLiteral("a,P1,b") << true;
+    QTest::addRow("between tabs") << QStringLiteral("a\tP1\tb") << true;
+    QTest::addRow("in double quotes") << QStringLiteral("\"P1\";\"Name\"") << true;
+    QTest::addRow("start of a longer field") << QStringLiteral("P12;Name") << false;
+    QTest::addRow("after a blank") << QStringLiteral("Name; P1") << false;
+    QTest::addRow("whole after a longer field") << QStringLiteral("P12;P1") << true;
+}
+
+void TestHelixExam::wholeField()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, found);
+    QCOMPARE(containsField(text, QStringLiteral("P1")), found);
+}
+
+void TestHelixExam::rememberedFolders_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QStringList>("folders"); // each as "path request earlier", the flags 0 or 1
+    const QString root = QDir::rootPath();    // "/" or "C:/"
+    const QByteArray written = rememberedFoldersJson({{root + QStringLiteral("clinic/Helix/XCHG"), true, false},
+                                                      {root + QStringLiteral("clinic/Helix 2/XCHG"), false, true}});
+    QTest::addRow("as written") << written
+                                << QStringList{root + QStringLiteral("clinic/Helix/XCHG 1 0"),
+                                               root + QStringLiteral("clinic/Helix 2/XCHG 0 1")};
+    QTest::addRow("relative folder, folder no text, entry no object")
+        << QStringLiteral("{\"waiting_exams\": [{\"exchange_folder\": \"XCHG\"}, {\"exchange_folder\": 1}, \"%1x\"]}")
+               .arg(root)
+               .toUtf8()
+        << QStringList();
+    QTest::addRow("not JSON") << QByteArray("\x00garbage{") << QStringList();
+}
+
+// A damaged state file costs the remembered exams, nothing else.
+void TestHelixExam::rememberedFolders()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QStringList, folders);
+    QStringList read;
+    for (const RememberedFolder &folder : parseRememberedFolders(json))
+        read.append(QStringLiteral("%1 %2 %3")
+                        .arg(folder.exchangeFolder)
+                        .arg(int(folder.requestAwaited))
+                        .arg(int(folder.earlierExamsAwaited)));
+    QCOMPARE(read, folders);
+}
+
 void TestHelixExam::owner_data()
 {
     QTest::addColumn<qint64>("resultAfterRequestMs"); // the result file's time against this exam's request
-    QTest::addColumn<bool>("replacedAnExam");         // an exam requested 20 s before this one was replaced
-    QTest::addColumn<QString>("reportedAs");          // empty: set aside, nobody's result
+    QTest::addColumn<QString>("replacedCode");        // an exam requested 20 s before this one was replaced
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("outcome"); // the code reported, "nobody" or "unattributed"
 
-    QTest::addRow("written after the request: this exam's") << qint64(5000) << false << QStringLiteral("NEW");
-    QTest::addRow("written before the request: nobody's") << qint64(-5000) << false << QString();
-    QTest::addRow("as old as the request: nobody's") << qint64(0) << false << QString();
+    const QString none, old = QStringLiteral("OLD"), nobody = QStringLiteral("nobody");
+    const QString unattributed = QStringLiteral("unattributed");
+    const QByteArray plain("Ear;Hz;dB\r\nRight;1000;20\r\n");
+    QTest::addRow("written after the request: this exam's") << qint64(5000) << none << plain << "NEW";
+    QTest::addRow("written before the request: nobody's") << qint64(-5000) << none << plain << nobody;
+    QTest::addRow("as old as the request: nobody's") << qint64(0) << none << plain << nobody;
     QTest::addRow("between the replaced exam and this one: the replaced exam's")
-        << qint64(-5000) << true << QStringLiteral("OLD");
-    QTest::addRow("before both requests: nobody's") << qint64(-30000) << true << QString();
-    QTest::addRow("after both: this exam's") << qint64(5000) << true << QStringLiteral("NEW");
+        << qint64(-5000) << old << plain << old;
+    QTest::addRow("before both requests: nobody's") << qint64(-30000) << old << plain << nobody;
+    QTest::addRow("after both, naming neither") << qint64(5000) << old << plain << unattributed;
+    QTest::addRow("after both, naming the replaced patient")
+        << qint64(5000) << old << QByteArray("OLD;Name OLD;Given\r\n") << old;
+    QTest::addRow("after both, naming this patient")
+        << qint64(5000) << old << QByteArray("NEW;Name NEW;Given\r\n") << "NEW";
+    QTest::addRow("after both, naming both") << qint64(5000) << old << QByteArray("NEW;OLD\r\n") << unattributed;
+    QTest::addRow("after both, a code inside a longer field")
+        << qint64(5000) << old << QByteArray("OLDER;NEWS\r\n") << unattributed;
+    QTest::addRow("the same patient requested again") << qint64(5000) << QStringLiteral("NEW") << plain << "NEW";
 }
 
 void TestHelixExam::owner()
 {
     QFETCH(qint64, resultAfterRequestMs);
-    QFETCH(bool, replacedAnExam);
-    QFETCH(QString, reportedAs);
+    QFETCH(QString, replacedCode);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, outcome);
 
-    const auto exam = makeExam(requested, replacedAnExam ? requested.addSecs(-20) : QDateTime());
-    const QByteArray content("Ear;Hz;dB\r\nRight;1000;20\r\n");
+    const auto exam = makeExam(requested, replacedCode.isEmpty() ? QDateTime() : requested.addSecs(-20), replacedCode);
+    QSignalSpy errors(exam.get(), &HelixExam::sendErrorMessage);
     QVERIFY(writeResult(content, requested.addMSecs(resultAfterRequestMs)));
     exam->watchHelixFolder();
 
     QVERIFY(!QFile::exists(dir->filePath(QStringLiteral("TEST_DATA.csv"))));
-    if (reportedAs.isEmpty()) {
+    QCOMPARE(filesIn(QStringLiteral("claimed")), QStringList());
+    if (outcome == QLatin1String("nobody") || outcome == QLatin1String("unattributed")) {
         // Never reported, never deleted: kept whole under a name that still says what it is.
         QCOMPARE(reports->size(), 0);
         const QStringList unclaimed = filesIn(QStringLiteral("unclaimed"));
@@ -147,19 +232,23 @@ void TestHelixExam::owner()
         QFile kept(dir->filePath(QStringLiteral("unclaimed/") + unclaimed.first()));
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), content);
-        QCOMPARE(finished->size(), 0);
+        // Only a result that might be a waiting patient's is worth the operator's attention.
+        QCOMPARE(errors.size(), outcome == QLatin1String("unattributed") ? 1 : 0);
+        if (!errors.isEmpty())
+            QCOMPARE(errors.at(0).at(0).value<SocketMessage>(), HELIX_RESULT_UNATTRIBUTED);
+        QVERIFY(exam->awaitsOwnResult());
         return;
     }
+    QCOMPARE(errors.size(), 0);
     QCOMPARE(reports->size(), 1);
     QCOMPARE(reports->at(0).at(0).value<SocketMessage>(), HELIX_RESULTS);
     QCOMPARE(reports->at(0).at(1).value<QJsonObject>(),
-             (QJsonObject{{QStringLiteral("code"), reportedAs},
-                          {QStringLiteral("first_name"), QStringLiteral("Name ") + reportedAs},
+             (QJsonObject{{QStringLiteral("code"), outcome},
+                          {QStringLiteral("first_name"), QStringLiteral("Name ") + outcome},
                           {QStringLiteral("last_name"), QStringLiteral("Given")},
                           {QStringLiteral("results"), QString::fromLatin1(content)}}));
-    QCOMPARE(filesIn(QStringLiteral("claimed")), QStringList());
-    // Only its own result ends the exam; after the replaced exam's it goes on waiting.
-    QCOMPARE(finished->size(), reportedAs == QLatin1String("NEW") ? 1 : 0);
+    // This exam's own result is given to it, even when the replaced exam was the same patient's.
+    QCOMPARE(exam->awaitsOwnResult(), outcome != QLatin1String("NEW"));
 }
 
 void TestHelixExam::takenOnlyWhenSettled_data()
@@ -267,6 +356,68 @@ void TestHelixExam::replacedExamStopsAndHandsOver()
     second->watchHelixFolder();
     QCOMPARE(reports->size(), 1);
     QCOMPARE(codeAt(0), QStringLiteral("A"));
+}
+
+void TestHelixExam::replacedExamsWaitBeyondTheOwnResult_data()
+{
+    QTest::addColumn<bool>("applicationEnds");
+    QTest::addRow("the application runs on") << false;
+    QTest::addRow("the application ends") << true;
+}
+
+// This exam's result does not end the waiting for the exam it replaced; only that exam's result or the
+// application's end does.
+void TestHelixExam::replacedExamsWaitBeyondTheOwnResult()
+{
+    QFETCH(bool, applicationEnds);
+    const auto exam = makeExam(requested, requested.addSecs(-20));
+    QVERIFY(writeResult("NEW;own", requested.addSecs(5)));
+    exam->watchHelixFolder();
+    QCOMPARE(codeAt(0), QStringLiteral("NEW"));
+    QVERIFY(exam->isWaiting());
+    QCOMPARE(finished->size(), 0);
+
+    if (applicationEnds) {
+        programs.listed.clear();
+        exam->watchHelixFolder();
+        QVERIFY(!exam->isWaiting());
+    } else {
+        // With only the replaced exam left, its time gives it the next result.
+        QVERIFY(writeResult("late", requested.addSecs(10)));
+        exam->watchHelixFolder();
+        QCOMPARE(reports->size(), 2);
+        QCOMPARE(codeAt(1), QStringLiteral("OLD"));
+    }
+    QCOMPARE(finished->size(), 1);
+}
+
+// A result taken but not yet readable is not lost with the exam that took it.
+void TestHelixExam::unreadResultIsHandedOverOrLogged()
+{
+    const auto exam = makeExam(requested);
+    QVERIFY(writeResult("NEW;x", requested.addSecs(5)));
+    files.failRead = true;
+    exam->watchHelixFolder();
+    QCOMPARE(reports->size(), 0);
+    QCOMPARE(filesIn(QStringLiteral("claimed")).size(), 1);
+
+    // A newer exam in the folder takes it over, and reports it to its exam once it can be read.
+    auto newer = std::make_unique<HelixExam>(
+        dir->path(), ExamRequest{patientCoded(QStringLiteral("NEWER")), requested.addSecs(30)}, settings);
+    reports = std::make_unique<QSignalSpy>(newer.get(), &HelixExam::sendMessage);
+    newer->replace(*exam);
+    files.failRead = false;
+    newer->watchHelixFolder();
+    QCOMPARE(reports->size(), 1);
+    QCOMPARE(codeAt(0), QStringLiteral("NEW"));
+
+    // One that is never read is logged, with where it stays, when its exam ends.
+    QVERIFY(writeResult("NEWER;y", requested.addSecs(40)));
+    files.failRead = true;
+    newer->watchHelixFolder();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("never read.*/claimed/TEST_DATA-")));
+    newer.reset();
+    QCOMPARE(filesIn(QStringLiteral("claimed")).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHelixExam)

@@ -1,7 +1,9 @@
 // Drives web/demo.html in headless Chromium: against a stand-in connector, and end to end against the real one.
 //
-// Setup: npm ci --prefix tests/browser; apt-get install chromium. Run from the repository root:
-//   node --test tests/browser/
+// Setup: npm ci --prefix tests/browser; apt-get install chromium firefox-esr. Run from the repository root:
+//   node --test --test-concurrency=1 tests/browser/
+// (one file at a time: the end-to-end tests of this file, firefox.test.mjs and public-origin.test.mjs each start the
+// connector on port 1024)
 // The end-to-end test also needs
 //   CONNECTOR_BIN  the built connector executable
 //   DEMO_DIR       a folder made by scripts/setup-demo.sh BUILD_DIR DEMO_DIR (helix/, somnopanel/, download/,
@@ -12,19 +14,8 @@
 // a free port (DEMO_HTTP_PORT fixes it, for a connector whose "allowed_origins" lists one origin). Screenshots go to
 // test-artifacts/.
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import { once } from 'node:events';
-import {
-    existsSync,
-    mkdirSync,
-    mkdtempSync,
-    readFileSync,
-    readdirSync,
-    readlinkSync,
-    rmSync,
-    writeFileSync,
-} from 'node:fs';
-import { tmpdir } from 'node:os';
+import { existsSync, mkdirSync, readFileSync, readdirSync } from 'node:fs';
 import { join, sep } from 'node:path';
 import { test } from 'node:test';
 import { setTimeout as delay } from 'node:timers/promises';
@@ -32,6 +23,7 @@ import { setTimeout as delay } from 'node:timers/promises';
 import { errorFrame, messageFrame } from '../web/qt-json.mjs';
 import {
     ARTIFACTS,
+    ConnectorProcess,
     WEB_ROOT,
     browserToolsMissing,
     launchChromium,
@@ -80,6 +72,13 @@ async function waitFor(condition, what, timeoutMs = 20000) {
     }
 }
 
+/** Waits for the log entry of a command's settled promise: resolved or rejected, with the frame's number. */
+const waitForOutcome = (page, command, outcome, frameCode, timeout = 60000) =>
+    page.waitForSelector(
+        `#log li.outcome[data-command="${command}"][data-outcome="${outcome}"][data-frame-code="${frameCode}"]`,
+        { timeout },
+    );
+
 const waitForState = (page, state, timeout = 30000) =>
     page.waitForSelector(`#status[data-state="${state}"]`, { timeout });
 
@@ -87,6 +86,8 @@ const waitForState = (page, state, timeout = 30000) =>
 class FakeConnector {
     received = [];
     origins = [];
+    /** Error number to answer the next command with, instead of the frames of success. */
+    failNext = null;
 
     async start(port = 0) {
         const { WebSocketServer } = await import('ws');
@@ -128,7 +129,9 @@ class FakeConnector {
                 }),
             ],
         };
-        const frames = replies[args.command]?.() ?? [errorFrame(2)];
+        const failure = this.failNext;
+        this.failNext = null;
+        const frames = failure ? [errorFrame(failure)] : (replies[args.command]?.() ?? [errorFrame(2)]);
         for (const frame of frames) {
             socket.send(frame);
         }
@@ -187,7 +190,7 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
     await t.test('an exam sends the envelope and shows its frames', async () => {
         await fillPatient(page);
         await page.click('#start-audiometry');
-        await waitForEntries(page, 'HELIX_RESULTS', 1);
+        await waitForOutcome(page, 'START_AUDIOMETRY', 'resolved', '1005');
         assert.deepEqual(fake.received, [
             '{"type":"AUDIOMETRY","appPath":"C:\\\\Helix\\\\","args":{"command":"START_AUDIOMETRY","patient":' +
                 '{"first_name":"Zoë","last_name":"Prueba","birth_date":"01/02/1990","code":"T-0001","gender":0,' +
@@ -213,7 +216,7 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
 
     await t.test('an installation fills the progress bar', async () => {
         await page.click('#install-helix');
-        await waitForEntries(page, 'HELIX_SETUP_STARTED', 1);
+        await waitForOutcome(page, 'INSTALL_HELIX', 'resolved', '1009');
         assert.equal(
             fake.received[1],
             '{"type":"AUDIOMETRY","appPath":"C:\\\\Helix\\\\","args":{"command":"INSTALL_HELIX"}}',
@@ -225,7 +228,7 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
 
     await t.test('a registration lists the measurements', async () => {
         await page.click('#start-polysomno');
-        await waitForEntries(page, 'POLYSOMNO_STARTED', 1);
+        await waitForOutcome(page, 'START_POLYSOMNO', 'resolved', '2010');
         assert.equal(JSON.parse(fake.received[2]).type, 'POLYSOMNO');
         const shown = await page.$$eval('#statistics > li', (items) =>
             items.map((item) => [
@@ -239,6 +242,13 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
         ]);
         assert.equal(await page.getAttribute('#statistics', 'data-count'), '2');
         assert.equal(await page.textContent('#polysomno-patient'), '(Zoë Prueba)');
+    });
+
+    await t.test('a registration the connector refuses ends with its error frame', async () => {
+        fake.failNext = 2012;
+        await page.click('#start-polysomno');
+        const outcome = await waitForOutcome(page, 'START_POLYSOMNO', 'rejected', '2012');
+        assert.match(await outcome.textContent(), /POLYSOMNO_PATIENT_MISMATCH \(2012\): this code is stored/);
     });
 
     await t.test('error frames and unreadable frames are marked', async () => {
@@ -285,17 +295,6 @@ test('demo page against a stand-in connector', { skip: missingTools ?? false, ti
     assert.deepEqual(pageErrors, []);
 });
 
-/** Ends every process whose executable lies under the folder. */
-function stopProgramsUnder(folder) {
-    for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
-        try {
-            if (readlinkSync(`/proc/${pid}/exe`).startsWith(folder)) process.kill(Number(pid), 'SIGKILL');
-        } catch {
-            // gone already, or not ours to read
-        }
-    }
-}
-
 test('demo page end to end with the connector', { timeout: 240000 }, async (t) => {
     const { CONNECTOR_BIN, DEMO_DIR } = process.env;
     if (!CONNECTOR_BIN || !DEMO_DIR) {
@@ -312,38 +311,8 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
     const somnoPath = join(DEMO_DIR, 'somnopanel') + sep;
     const config = join(DEMO_DIR, 'connector.json');
     mkdirSync(ARTIFACTS, { recursive: true });
-    // The desktop is then home/Desktop and the log file under home/.local/share, whatever the machine's settings.
-    const home = mkdtempSync(join(tmpdir(), 'sanvero-demo-home-'));
-    const connectorEnv = { ...process.env, QT_QPA_PLATFORM: 'offscreen', HOME: home };
-    for (const name of ['XDG_CONFIG_HOME', 'XDG_DATA_HOME', 'XDG_DESKTOP_DIR']) delete connectorEnv[name];
-
-    let output = '';
-    let connector = null;
-    const startConnector = async () => {
-        const child = spawn(CONNECTOR_BIN, [config], {
-            env: connectorEnv,
-            stdio: ['ignore', 'pipe', 'pipe'],
-        });
-        child.stdout.on('data', (data) => (output += data));
-        child.stderr.on('data', (data) => (output += data));
-        child.exitStatus = null;
-        child.once('exit', (code, signal) => (child.exitStatus = signal ?? code));
-        connector = child;
-        await waitForPort(1024, {
-            gaveUp: () => (child.exitStatus === null ? null : `the connector ended (${child.exitStatus}):\n${output}`),
-        });
-    };
-    const stopConnector = async () => {
-        if (connector && connector.exitStatus === null) {
-            const exited = once(connector, 'exit');
-            connector.kill('SIGTERM');
-            await exited;
-        }
-        // The programs the connector started (the simulators) outlive it and hold its output open.
-        stopProgramsUnder(DEMO_DIR);
-        connector?.stdout.destroy();
-        connector?.stderr.destroy();
-    };
+    const connector = new ConnectorProcess(CONNECTOR_BIN, config, DEMO_DIR);
+    const { home } = connector;
 
     const web = await serveFolder(WEB_ROOT);
     const downloads = await serveFolder(
@@ -355,12 +324,10 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
         await browser.close();
         await web.close();
         await downloads.close();
-        await stopConnector();
-        writeFileSync(join(ARTIFACTS, 'connector-demo.log'), output);
-        rmSync(home, { recursive: true, force: true });
+        await connector.dispose('connector-demo.log');
     });
 
-    await startConnector();
+    await connector.start();
     const page = browser.context.pages()[0] ?? (await browser.context.newPage());
     await page.goto(`${web.url}demo.html?${new URLSearchParams({ helixPath, somnoPath })}`);
     assert.equal(await page.inputValue('#connector-url'), 'ws://localhost:1024');
@@ -370,8 +337,7 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
 
     await t.test('an exam reports its start and its results', async () => {
         await page.click('#start-audiometry');
-        await waitForEntries(page, 'HELIX_EXAM_STARTED', 1);
-        await waitForEntries(page, 'HELIX_RESULTS', 1, 60000);
+        await waitForOutcome(page, 'START_AUDIOMETRY', 'resolved', '1005');
         assert.deepEqual(await loggedPayloads(page, 'HELIX_EXAM_STARTED'), [
             { code: 'T-0001', first_name: 'Zoë', last_name: 'Prueba' },
         ]);
@@ -401,7 +367,7 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
 
     await t.test('an installation runs through download, unpacking and the installer', async () => {
         await page.click('#install-helix');
-        await waitForEntries(page, 'HELIX_SETUP_STARTED', 1, 60000);
+        await waitForOutcome(page, 'INSTALL_HELIX', 'resolved', '1009');
         const setupFolder = join(home, 'Desktop', 'HelixSetup');
         assert.deepEqual(await loggedPayloads(page, 'HELIX_SETUP_STARTED'), [
             { path: `${home}/Desktop/HelixSetup/HelixSetup.exe` },
@@ -418,20 +384,16 @@ test('demo page end to end with the connector', { timeout: 240000 }, async (t) =
     await page.screenshot({ path: join(ARTIFACTS, 'demo.png'), fullPage: true });
 
     await t.test('the page reconnects by itself after the connector restarts', async () => {
-        await stopConnector();
+        await connector.stop();
         await waitForState(page, 'reconnecting');
-        await startConnector();
+        await connector.start();
         await waitForState(page, 'connected');
         await page.click('#start-polysomno');
         await waitForEntries(page, 'POLYSOMNO_STARTED', 2);
     });
 
     await t.test('the log file keeps the frame codes and no patient value', () => {
-        const folder = join(home, '.local', 'share', 'SANvero', 'SANvero Connector');
-        const logged = readdirSync(folder)
-            .filter((name) => /^connector(\.\d)?\.log$/.test(name))
-            .map((name) => readFileSync(join(folder, name), 'utf8'))
-            .join('');
+        const logged = connector.logText();
         assert.match(logged, /SANvero Connector \d+\.\d+\S* started/);
         for (const line of ['Message 1005 sent', 'Message 1009 sent', 'Message 2010 sent']) {
             assert.ok(logged.includes(line), `"${line}" in the log file`);

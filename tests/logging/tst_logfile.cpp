@@ -6,10 +6,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/logfile.h"
+#include <algorithm>
+#include <memory>
+
+#include "connector/logfile.h"
+#include "connector/logtimestamps.h"
 #include "connectorprocess.h"
 #include "inprocessconnector.h"
 #include "protocol/redaction.h"
@@ -30,6 +35,21 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+struct Message
+{
+    QString category;
+    QString text;
+};
+QList<Message> handled;
+QtMessageHandler testHandler = nullptr;
+
+// Stands for the handler the log file finds installed: the messages are kept, then go on to QtTest's.
+void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    handled.append({QString::fromLatin1(context.category), text});
+    testHandler(type, context, text);
+}
+
 } // namespace
 
 class TestLogFile : public QObject
@@ -40,6 +60,9 @@ private slots:
     void redaction_data();
     void redaction();
     void rotationKeepsTheNewestLines();
+    void existingFileCountsTowardsTheSize();
+    void timestamps_data();
+    void timestamps();
     void examAndRegistrationLeaveNoPatientValue();
 };
 
@@ -73,7 +96,7 @@ void TestLogFile::redaction()
 {
     QFETCH(QString, message);
     QFETCH(QString, logged);
-    QCOMPARE(redactedMessage(message), logged);
+    QCOMPARE(redactedMessage(QJsonDocument::fromJson(message.toUtf8()), message.size()), logged);
 }
 
 void TestLogFile::rotationKeepsTheNewestLines()
@@ -88,6 +111,8 @@ void TestLogFile::rotationKeepsTheNewestLines()
                 QStringLiteral("line %1 ").arg(i, 2, 10, QLatin1Char('0')).leftJustified(40, QLatin1Char('.')));
             log.write(written.last());
         }
+        // In the file already, with the log still open: nothing waits in a buffer for an abrupt end to lose.
+        QVERIFY(readText(log.filePath()).endsWith(written.last() + QLatin1Char('\n')));
     }
     QStringList kept;
     for (int index = 2; index >= 0; --index) {
@@ -104,13 +129,67 @@ void TestLogFile::rotationKeepsTheNewestLines()
     QCOMPARE(kept, written.mid(written.size() - kept.size()));
 }
 
+void TestLogFile::existingFileCountsTowardsTheSize()
+{
+    QTemporaryDir dir;
+    const QByteArray earlier = QByteArray(280, 'e') + '\n';
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("connector.log")), earlier));
+    LogFile log(dir.path(), 300, 3);
+    log.write(QString(40, QLatin1Char('n')));
+    QCOMPARE(readText(log.filePath(1)).toUtf8(), earlier);
+    QCOMPARE(readText(log.filePath()), QString(40, QLatin1Char('n')) + QLatin1Char('\n'));
+}
+
+void TestLogFile::timestamps_data()
+{
+    // The clinic's clock goes from +01:00 to +02:00 at switchAt, 2024-03-31 01:00 UTC.
+    QTest::addColumn<QList<qint64>>("instants"); // milliseconds from switchAt
+    QTest::addColumn<QStringList>("stamps");
+    QTest::addColumn<int>("lookups");
+    QTest::addRow("lines of one minute") << QList<qint64>{-50000, -30000, -1}
+                                         << QStringList{QStringLiteral("2024-03-31T01:59:10.000+01:00"),
+                                                        QStringLiteral("2024-03-31T01:59:30.000+01:00"),
+                                                        QStringLiteral("2024-03-31T01:59:59.999+01:00")}
+                                         << 1;
+    QTest::addRow("lines of one second") << QList<qint64>{1000, 1007, 1999}
+                                         << QStringList{QStringLiteral("2024-03-31T03:00:01.000+02:00"),
+                                                        QStringLiteral("2024-03-31T03:00:01.007+02:00"),
+                                                        QStringLiteral("2024-03-31T03:00:01.999+02:00")}
+                                         << 1;
+    QTest::addRow("daylight saving time begins")
+        << QList<qint64>{-1, 0, 59999, 60000}
+        << QStringList{QStringLiteral("2024-03-31T01:59:59.999+01:00"), QStringLiteral("2024-03-31T03:00:00.000+02:00"),
+                       QStringLiteral("2024-03-31T03:00:59.999+02:00"), QStringLiteral("2024-03-31T03:01:00.000+02:00")}
+        << 3;
+}
+
+void TestLogFile::timestamps()
+{
+    QFETCH(QList<qint64>, instants);
+    QFETCH(QStringList, stamps);
+    QFETCH(int, lookups);
+    const qint64 switchAt = QDateTime(QDate(2024, 3, 31), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+    int looked = 0;
+    LogTimestamps timestamps([&](qint64 utcMsecs) {
+        ++looked;
+        return utcMsecs < switchAt ? 3600 : 7200;
+    });
+    QStringList stamped;
+    for (const qint64 instant : std::as_const(instants))
+        stamped.append(timestamps.stamp(switchAt + instant));
+    QCOMPARE(stamped, stamps);
+    // Asked once per minute of lines, not per line.
+    QCOMPARE(looked, lookups);
+}
+
 void TestLogFile::examAndRegistrationLeaveNoPatientValue()
 {
     QTemporaryDir dir;
-    LogFile log(dir.filePath(QStringLiteral("logs")));
-    log.install();
-    // Every message still reaches the handler installed before, QtTest's own.
-    QTest::ignoreMessage(QtDebugMsg, "New connection...");
+    handled.clear();
+    testHandler = qInstallMessageHandler(recordMessage);
+    const auto restore = qScopeGuard([] { qInstallMessageHandler(testHandler); });
+    auto log = std::make_unique<LogFile>(dir.filePath(QStringLiteral("logs")));
+    log->install();
     InProcessConnector connector;
     PageClient page;
     QVERIFY(page.open(connector.url()));
@@ -142,7 +221,7 @@ void TestLogFile::examAndRegistrationLeaveNoPatientValue()
     QCOMPARE(page.codes(), (QList<int>{1008, 1005, 2010}));
     QVERIFY(page.frames.at(1).contains(QLatin1String("Audiogramm-Befund-Unikat")));
 
-    const QString text = readText(log.filePath());
+    const QString text = readText(log->filePath());
     // Only the log category's lines, each with its time and level; none of the debug lines (which carry the page's
     // text as it came).
     QVERIFY2(QRegularExpression(QStringLiteral(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z) )"
@@ -163,6 +242,15 @@ void TestLogFile::examAndRegistrationLeaveNoPatientValue()
     QCOMPARE(values.size(), 8);
     for (const QString &value : values)
         QVERIFY2(!text.contains(value), qPrintable(value + QStringLiteral(" found in:\n") + text));
+
+    // Every message still reaches the handler installed before: the log category's and the others.
+    log.reset();
+    const auto of = [](const char *category) {
+        return std::count_if(handled.cbegin(), handled.cend(),
+                             [&](const Message &message) { return message.category == QLatin1String(category); });
+    };
+    QCOMPARE(of("sanvero.log"), text.count(QLatin1Char('\n')));
+    QVERIFY(of("default") > 0);
 }
 
 QTEST_GUILESS_MAIN(TestLogFile)

@@ -43,6 +43,8 @@ void TestPatientDatabase::accessStatementTexts()
 {
     QCOMPARE(PatientDatabase::lookupStatement(),
              QStringLiteral("SELECT PatientID FROM Patient WHERE IDKrankenhaus = :code "));
+    QCOMPARE(PatientDatabase::namesStatement(),
+             QStringLiteral("SELECT `Name`, `Vorname` FROM `Patient` WHERE `PatientID` = ?"));
     QCOMPARE(PatientDatabase::highestKeyStatement(),
              QStringLiteral("SELECT TOP 1 PatientID FROM Patient ORDER BY PatientID DESC"));
     QCOMPARE(PatientDatabase::insertStatement(),
@@ -54,8 +56,8 @@ void TestPatientDatabase::accessStatementTexts()
 
     // The Access driver receives the statements exactly as written.
     const AccessPatientDatabase access;
-    for (const QString &statement : {PatientDatabase::lookupStatement(), PatientDatabase::highestKeyStatement(),
-                                     PatientDatabase::insertStatement()})
+    for (const QString &statement : {PatientDatabase::lookupStatement(), PatientDatabase::namesStatement(),
+                                     PatientDatabase::highestKeyStatement(), PatientDatabase::insertStatement()})
         QCOMPARE(access.driverStatement(statement), statement);
 }
 
@@ -65,7 +67,11 @@ void TestPatientDatabase::sqliteStatementTexts_data()
     QTest::addColumn<QString>("expected");
     QTest::addRow("highest key") << PatientDatabase::highestKeyStatement()
                                  << QStringLiteral("SELECT PatientID FROM Patient ORDER BY PatientID DESC LIMIT 1");
-    QTest::addRow("lookup unchanged") << PatientDatabase::lookupStatement() << PatientDatabase::lookupStatement();
+    // Codes compared without regard to case, as Access compares text.
+    QTest::addRow("lookup") << PatientDatabase::lookupStatement()
+                            << QStringLiteral(
+                                   "SELECT PatientID FROM Patient WHERE IDKrankenhaus = :code COLLATE NOCASE");
+    QTest::addRow("names unchanged") << PatientDatabase::namesStatement() << PatientDatabase::namesStatement();
     QTest::addRow("insert unchanged") << PatientDatabase::insertStatement() << PatientDatabase::insertStatement();
     QTest::addRow("lower case, larger count")
         << QStringLiteral("select top 25 Name from Patient") << QStringLiteral("SELECT Name from Patient LIMIT 25");
@@ -129,8 +135,10 @@ void TestPatientDatabase::sqliteOpensAwkwardPaths()
 
     SqlitePatientDatabase database;
     QVERIFY2(database.open(installation.databasePath()), qPrintable(database.errorText()));
-    QVERIFY(database.containsCode(QStringLiteral("PSG-41")));
-    QCOMPARE(database.nextPatientId(), 42);
+    const auto stored = database.patientsWithCode(QStringLiteral("PSG-41"));
+    QVERIFY(stored && stored->size() == 1);
+    QCOMPARE(stored->first().name.toString(), QStringLiteral("Muster"));
+    QCOMPARE(database.nextPatientId().value_or(0), 42);
     database.close();
     QVERIFY(!database.isOpen());
 }
@@ -149,7 +157,8 @@ void TestPatientDatabase::earlierDefaultConnectionIsReplaced()
     const QSqlDatabase current = QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false);
     QVERIFY(current.isOpen());
     QVERIFY(current.databaseName() != QLatin1String(":memory:"));
-    QVERIFY(!database.containsCode(QStringLiteral("PSG-1")));
+    const auto stored = database.patientsWithCode(QStringLiteral("PSG-1"));
+    QVERIFY(stored && stored->isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPatientDatabase)

@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QTest>
@@ -12,6 +11,7 @@
 #include "inprocessconnector.h"
 #include "polysomnography/patientdatabase.h"
 #include "polysomnography/polysomno.h"
+#include "polysomnography/sqlitepatientdatabase.h"
 #include "somnoinstallation.h"
 
 #include <memory>
@@ -32,13 +32,36 @@ struct Outcome
     QStringList log;
 };
 
-Outcome runCommand(const SomnoInstallation &installation, const QJsonObject &patient, bool startable = true)
+/// The SQLite stand-in with one statement that fails as it runs (an integer overflow), with its parameters.
+class FailingDatabase : public SqlitePatientDatabase
+{
+public:
+    explicit FailingDatabase(const QString &failing) : failing(failing) {}
+    QString driverStatement(const QString &statement) const override
+    {
+        if (statement != failing)
+            return SqlitePatientDatabase::driverStatement(statement);
+        const QString overflow = QStringLiteral("SELECT abs(-9223372036854775807 - 1)");
+        if (statement.contains(QLatin1String(":code")))
+            return overflow + QStringLiteral(" = :code");
+        return statement.contains(QLatin1Char('?')) ? overflow + QStringLiteral(" = ?") : overflow;
+    }
+
+private:
+    QString failing;
+};
+
+Outcome runCommand(const SomnoInstallation &installation, const QJsonObject &patient, bool startable = true,
+                   const QString &failingStatement = QString())
 {
     Outcome outcome;
     debugLines().clear();
     RecordingLauncher launcher;
     launcher.result = startable;
-    Polysomno bridge(AppFolder(installation.appPath()), PolysomnoSettings{DatabaseBackend::Sqlite, &launcher});
+    PolysomnoSettings settings{DatabaseBackend::Sqlite, &launcher};
+    if (!failingStatement.isEmpty())
+        settings.makeDatabase = [&] { return std::make_unique<FailingDatabase>(failingStatement); };
+    Polysomno bridge(AppFolder(installation.appPath()), settings);
     QObject::connect(&bridge, &Polysomno::sendErrorMessage, [&](SocketMessage code) { outcome.errors.append(code); });
     QObject::connect(&bridge, &Polysomno::sendMessage, [&](SocketMessage code, const QJsonObject &args) {
         outcome.messages.append(code);
@@ -92,8 +115,10 @@ private slots:
 
     void registeredRow_data();
     void registeredRow();
-    void storedCodeIsLeftAlone_data();
-    void storedCodeIsLeftAlone();
+    void storedCode_data();
+    void storedCode();
+    void failedQuery_data();
+    void failedQuery();
     void refusedRegistration_data();
     void refusedRegistration();
     void replyThenStart();
@@ -188,33 +213,120 @@ void TestPatientRegistration::registeredRow()
              QJsonValue(row.value(QStringLiteral("Vorname")).toString()));
 }
 
-void TestPatientRegistration::storedCodeIsLeftAlone_data()
+void TestPatientRegistration::storedCode_data()
 {
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QJsonValue>("code");
-    QTest::addRow("stored code") << QStringLiteral("PSG-7") << QJsonValue(QStringLiteral("PSG-7"));
-    QTest::addRow("numeric code sent as a number") << QStringLiteral("12345") << QJsonValue(12345);
+    QTest::addColumn<QStringList>("schema");  // of the stand-in file
+    QTest::addColumn<QVariantList>("stored"); // code, Name, Vorname of the row there
+    QTest::addColumn<QJsonObject>("sent");    // changes to the complete patient
+    QTest::addColumn<int>("expected");
+
+    const QStringList schema{SomnoDb::patientTableStatement()};
+    // As the stand-in made its files before it compared codes without regard to case.
+    const QStringList olderSchema{QStringLiteral("CREATE TABLE Patient (PatientID INTEGER NOT NULL PRIMARY KEY, "
+                                                 "IDKrankenhaus TEXT, Name TEXT, Vorname TEXT, Geburtsdatum TEXT, "
+                                                 "Geschlecht INTEGER, Groesse INTEGER, Gewicht INTEGER)")};
+    const QVariantList schmidt{QStringLiteral("PSG-1001"), QStringLiteral("Schmidt"), QStringLiteral("Anna")};
+    const auto sending = [](const char *key, const QJsonValue &value) {
+        return QJsonObject{{QLatin1String(key), value}};
+    };
+    QTest::addRow("same names") << schema << schmidt << QJsonObject() << 2010;
+    QTest::addRow("names in other letter case, with blanks")
+        << schema << schmidt
+        << QJsonObject{{QStringLiteral("first_name"), QStringLiteral(" SCHMIDT ")},
+                       {QStringLiteral("last_name"), QStringLiteral("anna")}}
+        << 2010;
+    QTest::addRow("stored names NULL") << schema << QVariantList{schmidt.first(), QVariant(), QVariant()}
+                                       << sending("first_name", QStringLiteral("Lopez")) << 2010;
+    QTest::addRow("no name sent") << schema << schmidt << sending("first_name", QJsonValue()) << 2010;
+    QTest::addRow("other family name") << schema << schmidt << sending("first_name", QStringLiteral("Lopez")) << 2012;
+    QTest::addRow("numeric code sent as a number")
+        << schema << QVariantList{QStringLiteral("12345"), QStringLiteral("Schmidt"), QStringLiteral("Anna")}
+        << sending("code", 12345) << 2010;
+    QTest::addRow("code in other letter case")
+        << schema << schmidt << sending("code", QStringLiteral("psg-1001")) << 2010;
+    QTest::addRow("code in other letter case, older stand-in file")
+        << olderSchema << schmidt << sending("code", QStringLiteral("psg-1001")) << 2010;
+    QTest::addRow("code in other letter case, other names")
+        << schema << schmidt
+        << QJsonObject{{QStringLiteral("code"), QStringLiteral("psg-1001")},
+                       {QStringLiteral("first_name"), QStringLiteral("Lopez")}}
+        << 2012;
 }
 
-void TestPatientRegistration::storedCodeIsLeftAlone()
+// A stored code is never registered again: the application opens the stored patient, so the page may only hear
+// that this patient is registered when the names agree.
+void TestPatientRegistration::storedCode()
 {
-    QFETCH(QString, stored);
-    QFETCH(QJsonValue, code);
+    QFETCH(QStringList, schema);
+    QFETCH(QVariantList, stored);
+    QFETCH(QJsonObject, sent);
+    QFETCH(int, expected);
     SomnoInstallation installation;
-    QVERIFY(installation.addComplete());
-    QVERIFY(installation.addPatient(3, stored, QStringLiteral("Meier"), QStringLiteral("Eva")));
+    QVERIFY(installation.addExecutable());
+    QVERIFY(installation.createDatabase(schema));
+    QString error;
+    QVERIFY2(SomnoDb::execute(installation.databasePath(),
+                              QStringLiteral("INSERT INTO Patient (PatientID, IDKrankenhaus, Name, Vorname) "
+                                             "VALUES (3, ?, ?, ?)"),
+                              stored, &error),
+             qPrintable(error));
     QVERIFY(installation.addPatient(8, QStringLiteral("PSG-8")));
     const QList<QVariantMap> before = installation.patients();
 
-    // Other names under a stored code: nothing is inserted and nothing updated, the reply has the names sent.
     QJsonObject patient = completePatient();
-    patient.insert(QStringLiteral("code"), code);
-    patient.insert(QStringLiteral("first_name"), QStringLiteral("Meier-Lang"));
+    for (auto it = sent.constBegin(); it != sent.constEnd(); ++it)
+        patient.insert(it.key(), it.value());
     const Outcome outcome = runCommand(installation, patient);
-    QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
-    QCOMPARE(outcome.reply.value(QLatin1String("first_name")), QJsonValue(QStringLiteral("Meier-Lang")));
     QCOMPARE(installation.patients(), before);
-    QCOMPARE(outcome.starts.size(), 1);
+    QCOMPARE(outcome.finished, 1);
+    if (expected == POLYSOMNO_STARTED) {
+        QCOMPARE(outcome.errors, QList<int>());
+        QCOMPARE(outcome.messages, QList<int>{POLYSOMNO_STARTED});
+        QCOMPARE(outcome.reply.value(QLatin1String("first_name")), patient.value(QLatin1String("first_name")).isString()
+                                                                       ? patient.value(QLatin1String("first_name"))
+                                                                       : QJsonValue(QString()));
+        QCOMPARE(outcome.starts.size(), 1);
+        return;
+    }
+    QCOMPARE(outcome.errors, QList<int>{expected});
+    QCOMPARE(outcome.messages, QList<int>());
+    QCOMPARE(outcome.starts.size(), 0);
+    // Logged, without the names of either patient.
+    QVERIFY2(!outcome.log.filter(QStringLiteral("other names")).isEmpty(),
+             qPrintable(outcome.log.join(QLatin1Char('\n'))));
+    QCOMPARE(outcome.log.filter(QRegularExpression(QStringLiteral("Schmidt|Lopez|Anna"))), QStringList());
+}
+
+void TestPatientRegistration::failedQuery_data()
+{
+    QTest::addColumn<QString>("statement"); // the one the driver cannot run
+    QTest::addColumn<bool>("codeStored");
+    QTest::addRow("lookup") << PatientDatabase::lookupStatement() << false;
+    QTest::addRow("stored names") << PatientDatabase::namesStatement() << true;
+    QTest::addRow("highest key") << PatientDatabase::highestKeyStatement() << false;
+}
+
+// A query that fails is no answer: taken for "no row" it would register the patient a second time, or under a
+// key that is taken.
+void TestPatientRegistration::failedQuery()
+{
+    QFETCH(QString, statement);
+    QFETCH(bool, codeStored);
+    SomnoInstallation installation;
+    QVERIFY(installation.addComplete());
+    if (codeStored)
+        QVERIFY(
+            installation.addPatient(5, QStringLiteral("PSG-1001"), QStringLiteral("Schmidt"), QStringLiteral("Anna")));
+    const QList<QVariantMap> before = installation.patients();
+
+    const Outcome outcome = runCommand(installation, completePatient(), true, statement);
+    QCOMPARE(outcome.errors, QList<int>{POLYSOMNO_INSERT_FAILED});
+    QCOMPARE(outcome.messages, QList<int>());
+    QCOMPARE(outcome.starts.size(), 0);
+    QCOMPARE(installation.patients(), before);
+    // The driver's reason reaches the log.
+    QVERIFY2(!outcome.log.filter(QStringLiteral("integer overflow")).isEmpty(),
+             qPrintable(outcome.log.join(QLatin1Char('\n'))));
 }
 
 void TestPatientRegistration::refusedRegistration_data()
@@ -368,6 +480,10 @@ void TestPatientRegistration::pageAnswers_data()
     QTest::addRow("code empty") << complete << withCode(QString()) << 100;
     QTest::addRow("code a fraction") << complete << withCode(1.5) << 100;
     QTest::addRow("code an array") << complete << withCode(QJsonArray{1}) << 100;
+    // Codes that only look like a stored one must not register another patient.
+    QTest::addRow("code with a line feed") << complete << withCode(QStringLiteral("PSG-1\n")) << 100;
+    QTest::addRow("code with a NUL") << complete << withCode(QStringLiteral("PSG-1").append(QChar(0))) << 100;
+    QTest::addRow("code with a trailing blank") << complete << withCode(QStringLiteral("PSG-1 ")) << 100;
     QTest::addRow("command in lower case") << complete << commandArgs(QStringLiteral("start_polysomno"), patient) << 0;
     QTest::addRow("command null") << complete << commandArgs(QJsonValue(), patient) << 0;
     QTest::addRow("command a number") << complete << commandArgs(7, patient) << 0;
@@ -402,7 +518,6 @@ void TestPatientRegistration::pageAnswers()
     QSignalSpy received(&page.socket, &QWebSocket::textMessageReceived);
     const int before = page.frames.size();
     connector->launcher.starts.clear();
-    debugLines().clear();
     page.sendJson(envelope(args));
     // Answered at once with 1: whatever the command answers came before it.
     page.sendJson(envelope(QJsonObject{{QStringLiteral("marker"), true}}));
@@ -411,9 +526,7 @@ void TestPatientRegistration::pageAnswers()
     }
     QCOMPARE(page.codes().mid(before), answers);
 
-    // The database was never reached and the application never started.
-    const QStringList log = debugLines();
-    QCOMPARE(log.filter(QRegularExpression(QStringLiteral("Patient complete|SomnoDB\\.mdb"))), QStringList());
+    // Nothing was registered and the application never started.
     QCOMPARE(connector->launcher.starts.size(), 0);
     if (installed.contains(QLatin1Char('d')))
         QCOMPARE(installation.patients(), QList<QVariantMap>());

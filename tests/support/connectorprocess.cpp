@@ -70,6 +70,9 @@ void ConnectorProcess::startRaw(const QStringList &arguments, const QProcessEnvi
     QProcessEnvironment env = environment;
     if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The connector's data folder (log file, waiting exams) is the test's own unless the test names one.
+    if (!env.contains(QStringLiteral("XDG_DATA_HOME")))
+        env.insert(QStringLiteral("XDG_DATA_HOME"), workDir.filePath(QStringLiteral("data")));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(workDir.path());
     if (launcher.isEmpty())

@@ -1,16 +1,35 @@
-// The connector's channel and routing inside the test process, with the outside world replaced.
+// The connector inside the test process, as the window builds it, with the outside world replaced.
 #include "inprocessconnector.h"
 
-#include <QHostAddress>
+#include <QJsonDocument>
+
+namespace {
+
+ConnectorConfiguration testConfiguration(const QJsonObject &keys)
+{
+    QJsonObject file{{QStringLiteral("sessionids"), QStringLiteral("test")},
+                     {QStringLiteral("download_server"), QStringLiteral("https://download.invalid")},
+                     {QStringLiteral("polysomno_database"), QStringLiteral("sqlite")},
+                     {QStringLiteral("listen_address"), QStringLiteral("127.0.0.1")}};
+    for (auto it = keys.constBegin(); it != keys.constEnd(); ++it)
+        file.insert(it.key(), it.value());
+    const ConfigurationResult result = parseConfiguration(QJsonDocument(file).toJson());
+    if (result.outcome != ConfigurationOutcome::Accepted)
+        qFatal("The test's configuration is refused: %s", QJsonDocument(file).toJson().constData());
+    return result.configuration;
+}
+
+} // namespace
 
 InProcessConnector::InProcessConnector(const Options &options)
+    : connector(testConfiguration(options.configuration),
+                Workstation{desktop.path(), &launcher, &clock, &files, &programs,
+                            options.waitingExamsFile.isEmpty() ? data.filePath(QStringLiteral("waiting-exams.json"))
+                                                               : options.waitingExamsFile},
+                options.decisionsFile),
+      channel(*connector.channel()), router(connector.router())
 {
-    router = new CommandRouter(&channel, options.downloadServer, options.database,
-                               Workstation{desktop.path(), &launcher, &clock, &files, &programs}, &channel);
-    const OriginPolicy::Unknown unknown = options.unknownOrigins.value_or(
-        options.allowedOrigins ? OriginPolicy::Unknown::Refuse : OriginPolicy::Unknown::Ask);
-    listening = channel.startServer({QHostAddress(QHostAddress::LocalHost)}, 0,
-                                    OriginPolicy(options.allowedOrigins, unknown, options.decisionsFile));
+    listening = connector.start(0);
 }
 
 QUrl InProcessConnector::url() const

@@ -1,16 +1,16 @@
-// The connector's channel and routing inside the test process, with the outside world replaced.
+// The connector inside the test process, as the window builds it, with the outside world replaced.
 #pragma once
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QList>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include <optional>
-
-#include "app/commandrouter.h"
 #include "channel/operatorchannel.h"
+#include "connector/commandrouter.h"
+#include "connector/connector.h"
 #include "platform/clock.h"
 #include "platform/fileoperations.h"
 #include "platform/programlauncher.h"
@@ -62,24 +62,37 @@ public:
         return !failRename && FileOperations::rename(from, to);
     }
     bool remove(const QString &path) override { return !failRemove && FileOperations::remove(path); }
+    std::optional<QByteArray> read(const QString &path) override
+    {
+        return failRead ? std::nullopt : FileOperations::read(path);
+    }
+    bool replace(const QString &path, const QByteArray &content) override
+    {
+        return !failReplace && FileOperations::replace(path, content);
+    }
     bool failRename = false;
     bool failRemove = false;
+    bool failRead = false;
+    bool failReplace = false;
 };
 
-/// An OperatorChannel on a free loopback port with a CommandRouter behind it, as the window wires them,
-/// but with a temporary desktop folder, a recording launcher, an offset clock, file operations that
-/// can be made to fail and a process list of the test's own.
+/// The connector as the window builds it, on a free loopback port, but with a temporary desktop folder, a
+/// temporary data folder, a recording launcher, an offset clock, file operations that can be made to fail and a process
+/// list of the test's own.
 class InProcessConnector
 {
+    QTemporaryDir desktop; // first: the connector's workstation names them
+    QTemporaryDir data;
+
 public:
     struct Options
     {
-        QUrl downloadServer = QUrl(QStringLiteral("https://download.invalid"));
-        DatabaseBackend database = DatabaseBackend::Sqlite;
-        std::optional<QStringList> allowedOrigins;
-        /// As the configuration decides it when not given: "ask" without a list, "refuse" with one.
-        std::optional<OriginPolicy::Unknown> unknownOrigins;
+        /// Keys of the configuration file, read as the connector reads its file; they replace the test's
+        /// defaults ("sessionids", a download server that is never reached, the SQLite database, loopback).
+        QJsonObject configuration;
         QString decisionsFile; // empty: decisions kept in memory
+        /// Where waiting exams are remembered; empty: a file in the connector's own temporary folder.
+        QString waitingExamsFile;
     };
 
     InProcessConnector() : InProcessConnector(Options()) {}
@@ -93,10 +106,8 @@ public:
     OffsetClock clock;
     SwitchableFiles files;
     ListedPrograms programs;
-    OperatorChannel channel;
-    CommandRouter *router = nullptr;
+    Connector connector;
+    OperatorChannel &channel;
+    CommandRouter *router;
     bool listening = false;
-
-private:
-    QTemporaryDir desktop;
 };

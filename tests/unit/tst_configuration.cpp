@@ -2,9 +2,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/configuration.h"
+#include "connector/configuration.h"
 
 Q_DECLARE_METATYPE(ConfigurationOutcome)
+Q_DECLARE_METATYPE(OriginPolicy::Unknown)
 
 class TestConfiguration : public QObject
 {
@@ -20,6 +21,8 @@ private slots:
     void optionalKeys();
     void listenAddress_data();
     void listenAddress();
+    void unknownOrigins_data();
+    void unknownOrigins();
     void downloadServerRules_data();
     void downloadServerRules();
 };
@@ -173,6 +176,41 @@ void TestConfiguration::listenAddress()
     for (const QHostAddress &address : parseConfiguration(content).configuration.listenAddresses)
         listen.append(address.toString());
     QCOMPARE(listen, addresses);
+}
+
+void TestConfiguration::unknownOrigins_data()
+{
+    QTest::addColumn<QByteArray>("keys"); // beside "sessionids"
+    QTest::addColumn<ConfigurationOutcome>("outcome");
+    QTest::addColumn<OriginPolicy::Unknown>("unknown");
+    const auto accepted = ConfigurationOutcome::Accepted;
+    const auto invalid = ConfigurationOutcome::Invalid;
+    const auto ask = OriginPolicy::Unknown::Ask, refuse = OriginPolicy::Unknown::Refuse;
+    const auto allow = OriginPolicy::Unknown::Allow;
+    const QByteArray listed = R"("allowed_origins": ["https://care.example.org"])";
+    QTest::addRow("ask without a list by default") << QByteArray() << accepted << ask;
+    QTest::addRow("refuse with a list by default") << listed << accepted << refuse;
+    QTest::addRow("empty list counts as a list") << QByteArray(R"("allowed_origins": [])") << accepted << refuse;
+    QTest::addRow("ask") << QByteArray(R"("unknown_origins": "ask")") << accepted << ask;
+    QTest::addRow("ask with a list") << listed + R"(, "unknown_origins": "ask")" << accepted << ask;
+    QTest::addRow("refuse") << QByteArray(R"("unknown_origins": "refuse")") << accepted << refuse;
+    QTest::addRow("allow") << QByteArray(R"("unknown_origins": "allow")") << accepted << allow;
+    QTest::addRow("allow with a list") << listed + R"(, "unknown_origins": "allow")" << accepted << allow;
+    QTest::addRow("in other case") << QByteArray(R"("unknown_origins": "Refuse")") << invalid << ask;
+    QTest::addRow("true") << QByteArray(R"("unknown_origins": true)") << invalid << ask;
+    QTest::addRow("null") << QByteArray(R"("unknown_origins": null)") << invalid << ask;
+}
+
+void TestConfiguration::unknownOrigins()
+{
+    QFETCH(QByteArray, keys);
+    QFETCH(ConfigurationOutcome, outcome);
+    QFETCH(OriginPolicy::Unknown, unknown);
+    const ConfigurationResult result =
+        parseConfiguration("{\"sessionids\": \"\"" + (keys.isEmpty() ? QByteArray() : ", " + keys) + "}");
+    QCOMPARE(result.outcome, outcome);
+    if (outcome == ConfigurationOutcome::Accepted)
+        QCOMPARE(result.configuration.unknownOrigins, unknown);
 }
 
 void TestConfiguration::downloadServerRules_data()

@@ -1,9 +1,12 @@
-// Unit tests of the browser client: frame decoding, command validation and envelopes, reconnecting.
+// Unit tests of the browser client: frame decoding, command validation and envelopes, reconnecting, the browser's
+// local network permission, and the promises of the run... methods.
 import assert from 'node:assert/strict';
 import { describe, it } from 'node:test';
 
 import {
+    CommandFailedError,
     CommandValidationError,
+    ConnectionLostError,
     DEFAULT_URL,
     MalformedFrameError,
     MAX_MESSAGE_BYTES,
@@ -401,6 +404,7 @@ function setup(options = {}) {
         WebSocket,
         setTimeout: timers.setTimeout,
         clearTimeout: timers.clearTimeout,
+        permissions: null,
         ...options,
     });
     const states = [];
@@ -622,5 +626,275 @@ describe('SanveroConnector', () => {
 
     it('needs a WebSocket implementation', () => {
         assert.throws(() => new SanveroConnector({ WebSocket: 'not a class' }), TypeError);
+    });
+});
+
+/** A browser's permissions API that knows the names in `states`; any other name throws a TypeError, as browsers do. */
+function fakePermissions(states) {
+    const asked = [];
+    const statuses = new Map();
+    return {
+        asked,
+        status: (name) => statuses.get(name),
+        async query({ name }) {
+            asked.push(name);
+            if (!Object.hasOwn(states, name)) throw new TypeError(`'${name}' is not a valid value for PermissionName`);
+            if (!statuses.has(name)) statuses.set(name, Object.assign(new EventTarget(), { state: states[name] }));
+            return statuses.get(name);
+        },
+    };
+}
+
+const nextTurn = () => new Promise((resolve) => setImmediate(resolve));
+
+describe("SanveroConnector and the browser's local network permission", () => {
+    const both = ['loopback-network', 'local-network-access'];
+    const cases = [
+        ['denied: the browser blocks', { 'loopback-network': 'denied' }, 'local-network-denied', 'denied', false],
+        ['prompt: the browser asks', { 'loopback-network': 'prompt' }, 'local-network-prompt', 'prompt', true],
+        ['granted: the connector is not reachable', { 'loopback-network': 'granted' }, 'reconnecting', 'granted', true],
+        [
+            'only the older name known',
+            { 'local-network-access': 'denied' },
+            'local-network-denied',
+            'denied',
+            false,
+            both,
+        ],
+        ['no name known', {}, 'reconnecting', 'unknown', true, both],
+    ];
+    for (const [name, states, state, access, retries, asked = ['loopback-network']] of cases) {
+        it(`a failed attempt, ${name}: ${state}`, async () => {
+            const permissions = fakePermissions(states);
+            const { client, timers, lastSocket } = setup({ permissions });
+            const closes = [];
+            client.addEventListener('close', (event) => closes.push([event.access, event.reconnectIn]));
+            client.connect();
+            lastSocket().drop(1006);
+            await nextTurn();
+            assert.equal(client.state, state);
+            assert.deepEqual(closes, [[access, retries ? 500 : null]]);
+            assert.equal(timers.pending.size, retries ? 1 : 0);
+            assert.deepEqual(permissions.asked, asked);
+        });
+    }
+
+    it('without a permissions API a failed attempt reconnects at once, as before', () => {
+        const { client, timers, lastSocket } = setup({ permissions: {} });
+        client.connect();
+        lastSocket().drop(1006);
+        assert.equal(client.state, 'reconnecting');
+        assert.equal(timers.pending.size, 1);
+    });
+
+    it('a lost open connection reconnects without asking the browser', () => {
+        const permissions = fakePermissions({ 'loopback-network': 'denied' });
+        const { client, lastSocket } = setup({ permissions });
+        client.connect();
+        lastSocket().accept();
+        lastSocket().drop(1006);
+        assert.equal(client.state, 'reconnecting');
+        assert.deepEqual(permissions.asked, []);
+    });
+
+    it('while blocked, tries again once the permission changes to anything but denied', async () => {
+        const permissions = fakePermissions({ 'loopback-network': 'denied' });
+        const { client, WebSocket, lastSocket } = setup({ permissions });
+        client.connect();
+        lastSocket().drop(1006);
+        await nextTurn();
+        const status = permissions.status('loopback-network');
+        status.dispatchEvent(new Event('change'));
+        assert.equal(WebSocket.instances.length, 1, 'still denied: no attempt');
+        status.state = 'granted';
+        status.dispatchEvent(new Event('change'));
+        assert.equal(WebSocket.instances.length, 2);
+        lastSocket().accept();
+        assert.equal(client.state, 'connected');
+        status.dispatchEvent(new Event('change'));
+        assert.equal(WebSocket.instances.length, 2, 'the watch ends with the new attempt');
+    });
+
+    it('disconnect() while the browser is asked wins', async () => {
+        const { client, timers, lastSocket } = setup({
+            permissions: fakePermissions({ 'loopback-network': 'granted' }),
+        });
+        client.connect();
+        lastSocket().drop(1006);
+        client.disconnect();
+        await nextTurn();
+        assert.equal(client.state, 'disconnected');
+        assert.equal(timers.pending.size, 0);
+    });
+});
+
+/** The promise's outcome so far, read without waiting for it. */
+function watch(promise) {
+    const outcome = { state: 'pending' };
+    promise.then(
+        (value) => Object.assign(outcome, { state: 'resolved', value }),
+        (error) => Object.assign(outcome, { state: 'rejected', error }),
+    );
+    return outcome;
+}
+
+function connectedClient() {
+    const context = setup();
+    context.client.connect();
+    context.lastSocket().accept();
+    context.feed = (...frames) => frames.forEach((frame) => context.lastSocket().receive(frame));
+    return context;
+}
+
+const exam = (code, names = {}) => ({ code, first_name: 'Sample', last_name: 'Patient', ...names });
+
+describe('SanveroConnector promises', () => {
+    it("an exam resolves with its own 1005, after its 1008, and never with another patient's", async () => {
+        const { client, feed } = connectedClient();
+        const outcome = watch(client.runAudiometry('C:\\Helix\\', patient()));
+        feed(messageFrame(1005, { ...exam('P0042'), results: 'left from before' }));
+        feed(messageFrame(1008, exam('P0042')), messageFrame(1005, { ...exam('P0099'), results: 'other patient' }));
+        await nextTurn();
+        assert.equal(outcome.state, 'pending');
+        feed(messageFrame(1005, { ...exam('P0042'), results: 'own' }));
+        await nextTurn();
+        assert.equal(outcome.value.payload.results, 'own');
+        assert.equal(outcome.value.code, 1005);
+    });
+
+    it('a numeric code is matched by its decimal text', async () => {
+        const { client, feed } = connectedClient();
+        const outcome = watch(client.runAudiometry('/h/', { ...patient(), code: 12345 }));
+        feed(messageFrame(1008, exam('12345')), messageFrame(1005, { ...exam('12345'), results: 'r' }));
+        await nextTurn();
+        assert.equal(outcome.state, 'resolved');
+    });
+
+    for (const [code, acknowledged] of [
+        [1001, false],
+        [1000, false],
+        [1007, false],
+        [1011, false],
+        [2, false],
+        [100, false],
+        [1012, true],
+    ]) {
+        it(`an exam rejects with error ${code}${acknowledged ? ' after its 1008' : ''}`, async () => {
+            const { client, feed } = connectedClient();
+            const outcome = watch(client.runAudiometry('C:\\Helix\\', patient()));
+            if (acknowledged) feed(messageFrame(1008, exam('P0042')));
+            feed(errorFrame(code));
+            await nextTurn();
+            assert.ok(outcome.error instanceof CommandFailedError);
+            assert.equal(outcome.error.code, code);
+            assert.equal(outcome.error.frame.code, code);
+            assert.equal(outcome.error.command, 'START_AUDIOMETRY');
+        });
+    }
+
+    it('errors go to the oldest command still awaiting its first answer', async () => {
+        const { client, feed } = connectedClient();
+        const waiting = watch(client.runAudiometry('C:\\Helix\\', patient()));
+        feed(messageFrame(1008, exam('P0042')));
+        const registration = watch(client.runPolysomno('C:\\SomnoPanel\\', patient()));
+        const second = watch(client.runAudiometry('D:\\Helix\\', { ...patient(), code: 'P0099' }));
+        feed(errorFrame(2009), errorFrame(1011));
+        await nextTurn();
+        assert.deepEqual([waiting.state, registration.error.code, second.error.code], ['pending', 2009, 1011]);
+    });
+
+    it('a registration resolves with 2010; a 2011 after it comes as an event only', async () => {
+        const { client, feed } = connectedClient();
+        const failedStarts = [];
+        client.addEventListener('POLYSOMNO_START_FAILED', (event) => failedStarts.push(event.code));
+        const outcome = watch(client.runPolysomno('C:\\SomnoPanel\\', patient()));
+        const mismatch = watch(client.runPolysomno('C:\\SomnoPanel\\', patient()));
+        feed(messageFrame(2010, { first_name: 'Sample', last_name: 'Patient', statistics: [] }), errorFrame(2011));
+        feed(errorFrame(2012));
+        await nextTurn();
+        assert.equal(outcome.value.code, 2010);
+        assert.equal(mismatch.error.code, 2012);
+        assert.deepEqual(failedStarts, [2011]);
+    });
+
+    it('an installation reports each percentage and resolves with 1009; one sent meanwhile follows it', async () => {
+        const { client, feed } = connectedClient();
+        const [first, second] = [[], []];
+        const running = watch(client.runInstallation('C:\\Helix\\', (percent) => first.push(percent)));
+        feed(messageFrame(1002, { percent: 0 }), messageFrame(1002, { percent: 40 }));
+        const joining = watch(client.runInstallation('C:\\Helix\\', (percent) => second.push(percent)));
+        // The running download's progress may come before the connector's answer to the second command.
+        feed(
+            messageFrame(1002, { percent: 60 }),
+            messageFrame(1002, { percent: 0 }),
+            messageFrame(1002, { percent: 100 }),
+        );
+        feed(messageFrame(1003, { folder: '/d/' }), messageFrame(1009, { path: '/d/HelixSetup/HelixSetup.exe' }));
+        await nextTurn();
+        assert.deepEqual(first, [0, 40, 60, 100]);
+        assert.deepEqual(second, [0, 100]);
+        assert.equal(running.value.code, 1009);
+        assert.equal(joining.value.code, 1009);
+    });
+
+    for (const code of [1006, 1010]) {
+        it(`an installation rejects with error ${code}`, async () => {
+            const { client, feed } = connectedClient();
+            const outcome = watch(client.runInstallation('C:\\Helix\\'));
+            feed(messageFrame(1002, { percent: 0 }), errorFrame(code));
+            await nextTurn();
+            assert.equal(outcome.error.code, code);
+        });
+    }
+
+    for (const [name, end, state] of [
+        ['another page takes over', ({ lastSocket }) => lastSocket().drop(1000), 'taken-over'],
+        ['the operator blocks the origin', ({ lastSocket }) => lastSocket().drop(1008), 'blocked'],
+        ['the page disconnects', ({ client }) => client.disconnect(), 'disconnected'],
+    ]) {
+        it(`every waiting command rejects when ${name}`, async () => {
+            const context = connectedClient();
+            const started = watch(context.client.runAudiometry('C:\\Helix\\', patient()));
+            context.feed(messageFrame(1008, exam('P0042')));
+            const unanswered = watch(context.client.runPolysomno('C:\\SomnoPanel\\', patient()));
+            end(context);
+            await nextTurn();
+            for (const outcome of [started, unanswered]) {
+                assert.ok(outcome.error instanceof ConnectionLostError);
+                assert.equal(outcome.error.state, state);
+            }
+        });
+    }
+
+    it('a started exam outlives a reconnect and takes the result delivered then; the rest rejects', async () => {
+        const { client, feed, timers, lastSocket } = connectedClient();
+        const started = watch(client.runAudiometry('C:\\Helix\\', patient()));
+        feed(messageFrame(1008, exam('P0042')));
+        const unanswered = watch(client.runAudiometry('D:\\Helix\\', { ...patient(), code: 'P0099' }));
+        const installation = watch(client.runInstallation('C:\\Helix\\'));
+        feed(messageFrame(1008, exam('P0099')), messageFrame(1002, { percent: 0 }));
+        const answerless = watch(client.runPolysomno('C:\\SomnoPanel\\', patient()));
+        lastSocket().drop(1006);
+        timers.runNext();
+        lastSocket().accept();
+        feed(messageFrame(1005, { ...exam('P0042'), results: 'kept' }));
+        await nextTurn();
+        assert.equal(started.value.payload.results, 'kept');
+        assert.equal(unanswered.state, 'pending', 'acknowledged too: its result is kept as well');
+        assert.ok(installation.error instanceof ConnectionLostError);
+        assert.ok(answerless.error instanceof ConnectionLostError);
+    });
+
+    it('rejects without sending when the command is refused or not connected', async () => {
+        const { client, lastSocket } = setup();
+        await assert.rejects(client.runAudiometry('C:\\Helix\\', patient()), NotConnectedError);
+        client.connect();
+        lastSocket().accept();
+        await assert.rejects(
+            client.runPolysomno('C:\\SomnoPanel\\', { ...patient(), code: '' }),
+            CommandValidationError,
+        );
+        await assert.rejects(client.runInstallation('C:\\Helix\\', 'not a function'), TypeError);
+        assert.deepEqual(lastSocket().sent, []);
     });
 });

@@ -136,6 +136,19 @@ describe('docs/protocol.md close codes', () => {
     });
 });
 
+describe('docs/protocol.md browser client', () => {
+    it('tables every connection state the client declares', () => {
+        const documented = [...section(doc, 'Browser client').matchAll(/^\| "([a-z-]+)" \|/gm)].map(
+            (match) => match[1],
+        );
+        const declared = [...declarations.match(/export type ConnectionState =([^;]*);/)[1].matchAll(/'([a-z-]+)'/g)];
+        assert.deepEqual(
+            documented,
+            declared.map((match) => match[1]),
+        );
+    });
+});
+
 describe('README.md', () => {
     it('tables the numbers as docs/protocol.md does', () => {
         assert.deepEqual(parseDocTable(read('README.md'), 'Protocol'), table);

@@ -1,6 +1,8 @@
 // Compiles only when the client's declarations describe its use by a care application correctly.
 import {
+    CommandFailedError,
     CommandValidationError,
+    ConnectionLostError,
     SanveroConnector,
     SocketMessage,
     decodeFrame,
@@ -12,6 +14,8 @@ import {
 } from '../../../web/sanvero-connector.js';
 
 const connector = new SanveroConnector({ url: 'ws://localhost:1024', backoff: { maxDelay: 5000 } });
+void new SanveroConnector({ permissions: navigator.permissions });
+void new SanveroConnector({ permissions: null });
 
 connector.addEventListener('POLYSOMNO_STARTED', (event) => {
     const list: Measurement[] = event.payload.statistics;
@@ -78,6 +82,25 @@ try {
 }
 void [results, decoded];
 
+async function examOf(record: Patient): Promise<string | null> {
+    try {
+        const result = await connector.runAudiometry('C:\\Helix\\', record);
+        const code: 1005 = result.code;
+        void code;
+        return result.payload.results;
+    } catch (error) {
+        if (error instanceof CommandFailedError) return `failed with ${error.code} (${error.frame.name})`;
+        if (error instanceof ConnectionLostError) return `connection ${error.state}`;
+        return null;
+    }
+}
+void examOf(patient);
+void connector.runPolysomno('C:\\SomnoPanel\\', patient).then((frame) => frame.payload.statistics.length);
+void connector.runInstallation('C:\\Helix\\', (percent: number) => void percent).then((frame) => frame.payload.path);
+connector.addEventListener('close', (event) => {
+    if (event.access === 'denied' || connector.state === 'local-network-denied') void event.reconnectIn;
+});
+
 // Misuse that the declarations must refuse.
 // @ts-expect-error: "weight" is required
 const incomplete: Patient = { first_name: '', last_name: '', birth_date: '', code: '', gender: 0, height: 0 };
@@ -93,4 +116,8 @@ connector.addEventListener('HELIX_RESULTS', (event) => {
 const withoutCode: Patient = { ...patient, code: null };
 // @ts-expect-error: no such state
 const state: typeof connector.state = 'open';
+// @ts-expect-error: an exam resolves with its results frame, which has no "statistics"
+void connector.runAudiometry('C:\\Helix\\', patient).then((frame) => frame.payload.statistics);
+// @ts-expect-error: progress is a number
+void connector.runInstallation('C:\\Helix\\', (percent: string) => percent);
 void [incomplete, withoutCode, state];

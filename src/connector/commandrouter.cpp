@@ -1,7 +1,8 @@
 // Routes each command envelope from the page to a new device bridge.
-#include "app/commandrouter.h"
+#include "connector/commandrouter.h"
 
 #include <QDebug>
+#include <QJsonDocument>
 
 #include "audiometry/helixaudiometry.h"
 #include "channel/operatorchannel.h"
@@ -22,12 +23,15 @@ CommandRouter::CommandRouter(OperatorChannel *channel, const QUrl &downloadServe
     audiometrySettings.programs = workstation.programs;
     audiometrySettings.installations = &installations;
     audiometrySettings.exams = &exams;
+    audiometrySettings.waitingExamsFile = workstation.waitingExamsFile;
     audiometrySettings.pageConnected = [channel = QPointer<OperatorChannel>(channel)] {
         return channel && channel->hasPage();
     };
     polysomnoSettings.database = database;
     polysomnoSettings.launcher = workstation.launcher;
     connect(channel, &OperatorChannel::textMessageReceived, this, &CommandRouter::processTextMessage);
+    for (HelixExam *exam : exams.resume(audiometrySettings))
+        connectBridge(exam);
 }
 
 template<typename Bridge>
@@ -44,9 +48,11 @@ void CommandRouter::connectBridge(Bridge *bridge)
 void CommandRouter::processTextMessage(const QString &message)
 {
     qDebug() << message;
+    // Parsed once, for the log file's line and the envelope.
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
     // Patient values never reach the log file.
-    qCInfo(connectorLog).noquote() << "Received" << redactedMessage(message);
-    const std::optional<Envelope> envelope = parseEnvelope(message);
+    qCInfo(connectorLog).noquote() << "Received" << redactedMessage(document, message.size());
+    const std::optional<Envelope> envelope = parseEnvelope(document);
     if (!envelope) {
         qCWarning(connectorLog) << "Command refused: no usable envelope";
         channel->sendErrorMessage(INVALID_ARGUMENTS);

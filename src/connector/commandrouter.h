@@ -5,23 +5,15 @@
 #include <QPointer>
 
 #include "audiometry/audiometrysettings.h"
+#include "audiometry/examregistry.h"
 #include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
+#include "connector/workstation.h"
 #include "polysomnography/polysomnosettings.h"
 
 class HelixAudiometry;
 class OperatorChannel;
 class Polysomno;
-
-/// The outside world the bridges meet: the real one in the window, stand-ins in the tests.
-struct Workstation
-{
-    QString desktopFolder;
-    ProgramLauncher *launcher = nullptr;
-    const Clock *clock = nullptr;
-    FileOperations *files = nullptr;
-    const RunningPrograms *programs = nullptr;
-};
 
 class CommandRouter : public QObject
 {
@@ -30,7 +22,8 @@ class CommandRouter : public QObject
 public:
     /// Serves the channel's text messages. The bridges get the configured download server and database
     /// backend and the workstation; the audiometry bridges also learn from the channel whether a page is
-    /// connected, and share the router's one installation slot and its register of waiting exams.
+    /// connected, and share the router's one installation slot and its register of waiting exams. Exams that
+    /// waited when the connector last ended are resumed.
     CommandRouter(OperatorChannel *channel, const QUrl &downloadServer, DatabaseBackend database,
                   const Workstation &workstation, QObject *parent = nullptr);
 

@@ -1,5 +1,5 @@
 // The connector's log file for the clinic's IT staff: the "sanvero.log" messages, time-stamped and rotated.
-#include "app/logfile.h"
+#include "connector/logfile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -37,10 +37,7 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
     if (installedFile && !writing && context.category &&
         qstrcmp(context.category, connectorLog().categoryName()) == 0) {
         writing = true;
-        // Local time with its offset, as the clinic reads its clocks, but unambiguous across a time change.
-        const QDateTime now = QDateTime::currentDateTime();
-        installedFile->write(now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs) + QLatin1Char(' ') +
-                             QLatin1String(levelName(type)) + QLatin1Char(' ') + message);
+        installedFile->writeMessage(levelName(type), message);
         writing = false;
     }
     previousHandler(type, context, message);
@@ -72,31 +69,49 @@ QString LogFile::filePath(int index) const
 
 void LogFile::write(const QString &line)
 {
+    QMutexLocker lock(&mutex);
+    append(line);
+}
+
+void LogFile::writeMessage(const char *level, const QString &message)
+{
+    QMutexLocker lock(&mutex);
+    // Local time with its offset, as the clinic reads its clocks, but unambiguous across a time change.
+    append(timestamps.stamp(QDateTime::currentMSecsSinceEpoch()) + QLatin1Char(' ') + QLatin1String(level) +
+           QLatin1Char(' ') + message);
+}
+
+void LogFile::append(const QString &line)
+{
 #ifdef Q_OS_WIN
     // Windows' own line ends, which every editor there shows, counted as written.
     const QByteArray bytes = line.toUtf8() + "\r\n";
 #else
     const QByteArray bytes = line.toUtf8() + '\n';
 #endif
-    QMutexLocker lock(&mutex);
-    if (!file.isOpen()) {
-        QDir().mkpath(folder);
-        file.setFileName(filePath());
-        if (!open())
-            return;
-    }
-    if (file.size() > 0 && file.size() + bytes.size() > maxBytes) {
+    if (!file.isOpen() && !open())
+        return;
+    if (size > 0 && size + bytes.size() > maxBytes) {
         rotate();
         if (!open())
             return;
     }
-    file.write(bytes);
+    // One write per line, straight to the system: the file asks nothing of it per line.
+    const qint64 written = file.write(bytes);
+    if (written > 0)
+        size += written;
 }
 
 bool LogFile::open()
 {
+    QDir().mkpath(folder);
+    file.setFileName(filePath());
     // Unbuffered, so a line is in the file even when the connector ends abruptly.
-    return file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    // Asked once; from here on the lines written are counted.
+    size = file.size();
+    return true;
 }
 
 void LogFile::rotate()

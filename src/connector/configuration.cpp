@@ -1,5 +1,5 @@
 // Reads the connector's configuration file and decides whether the connector may start.
-#include "app/configuration.h"
+#include "connector/configuration.h"
 
 #include <QFile>
 #include <QJsonArray>

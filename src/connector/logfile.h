@@ -6,6 +6,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "connector/logtimestamps.h"
+
 /// Appends lines to <folder>/connector.log. A line that would take the file beyond maxBytes first moves the
 /// older files up (connector.log to connector.1.log, connector.1.log to connector.2.log, ...), so at most
 /// keptFiles files exist, connector.log the newest. A file that cannot be written costs only its lines.
@@ -28,12 +30,15 @@ public:
 
     /// Appends one line (a line feed is added).
     void write(const QString &line);
+    /// Appends one message as a line of its own: the time, the level and the message.
+    void writeMessage(const char *level, const QString &message);
 
     /// From now on every message goes on to the handler that was installed before, unchanged, and those of
     /// the "sanvero.log" category are also written here with their time. Undone by the destructor.
     void install();
 
 private:
+    void append(const QString &line);
     bool open();
     void rotate();
 
@@ -41,5 +46,7 @@ private:
     qint64 maxBytes;
     int keptFiles;
     QFile file;
+    qint64 size = 0; // of the open file, counted as lines are written
+    LogTimestamps timestamps;
     QMutex mutex;
 };
