@@ -18,6 +18,10 @@ env --default-signal=INT,QUIT unshare --net --pid --fork --kill-child --mount-pr
     ip link set lo up
     ip link add veth-test0 type veth peer name veth-test1
     ip addr add 192.0.2.1/24 dev veth-test0
+    # No IPv6 link-local address: it would appear a moment after the link comes up, and a browser started
+    # meanwhile sees the network change under its requests (ERR_NETWORK_CHANGED).
+    ip link set veth-test0 addrgenmode none
+    ip link set veth-test1 addrgenmode none
     ip link set veth-test0 up
     ip link set veth-test1 up
     # The first process stays this shell, which waits for the command and reaps what it leaves behind. A
