@@ -34,7 +34,7 @@ check "the same program files as the MSI package" same_files_as_msi
 check "a new installation writes the default connector.json" holds_default_config
 check "the logon shortcut is in the all-users Startup folder" test -f "$startup_folder/SANvero Connector.lnk"
 start_by_logon_shortcut
-check "the connector started by its shortcut answers" answers --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
+check "the connector started by its shortcut answers" answers
 stop_connector
 
 phase "Inno Setup: updating"
@@ -43,7 +43,8 @@ run_setup "$setup"
 check "the update keeps the clinic's connector.json" holds_clinic_config
 start_by_logon_shortcut
 check "after the update the connector runs with the clinic's configuration" \
-    answers --origin https://care.example.org --refused-origin https://other.example.org
+    answers --origin https://care.example.org --refused-origin https://other.example.org \
+    --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
 stop_connector
 
 phase "Inno Setup: removing"
