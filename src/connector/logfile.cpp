@@ -39,6 +39,10 @@ void handleMessage(QtMsgType type, const QMessageLogContext &context, const QStr
         writing = true;
         installedFile->writeMessage(levelName(type), message);
         writing = false;
+        // The file has the connector's routine events; written to the debug output too, they would cost every
+        // message a second write. Warnings and worse still show there.
+        if (type == QtInfoMsg || type == QtDebugMsg)
+            return;
     }
     previousHandler(type, context, message);
 }

@@ -33,8 +33,9 @@ public:
     /// Appends one message as a line of its own: the time, the level and the message.
     void writeMessage(const char *level, const QString &message);
 
-    /// From now on every message goes on to the handler that was installed before, unchanged, and those of
-    /// the "sanvero.log" category are also written here with their time. Undone by the destructor.
+    /// From now on the messages of the "sanvero.log" category are written here with their time; its warnings
+    /// and worse, and every other message, also go on to the handler that was installed before, unchanged.
+    /// Undone by the destructor.
     void install();
 
 private:
