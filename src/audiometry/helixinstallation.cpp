@@ -226,12 +226,15 @@ void HelixInstallation::helixZipExtracted(int exitCode)
         return;
     }
     emit sendMessage(HELIX_SETUP_STARTED, QJsonObject{{QStringLiteral("path"), installer}});
-    // The installer runs in its own folder, where it may look for the files that came with it.
-    if (!settings.launcher->startDetached(installer, {}, setupFolder + unpackFolderName)) {
-        fail(QStringLiteral("the installer cannot be started"));
-        return;
-    }
-    finish();
+    current = Stage::Starting;
+    // The installer runs in its own folder, where it may look for the files that came with it. Its start may wait
+    // for the operator's answer to Windows' prompt for administrator rights; the connector serves on meanwhile.
+    settings.launcher->startInstaller(installer, setupFolder + unpackFolderName, this, [this](bool started) {
+        if (started)
+            finish();
+        else
+            fail(QStringLiteral("the installer cannot be started"));
+    });
 }
 
 void HelixInstallation::fail(const QString &reason)

@@ -32,6 +32,14 @@ public:
         starts.append({program, arguments, workingDirectory});
         return result;
     }
+    /// Recorded at once; the outcome arrives from the event loop, as from the real launcher.
+    void startInstaller(const QString &program, const QString &workingDirectory, QObject *context,
+                        std::function<void(bool)> done) override
+    {
+        starts.append({program, {}, workingDirectory});
+        QMetaObject::invokeMethod(
+            context, [done, started = result] { done(started); }, Qt::QueuedConnection);
+    }
 
     QList<Start> starts;
     bool result = true;
