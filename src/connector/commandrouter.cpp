@@ -13,7 +13,7 @@
 
 CommandRouter::CommandRouter(OperatorChannel *channel, const QUrl &downloadServer, DatabaseBackend database,
                              const Workstation &workstation, QObject *parent)
-    : QObject(parent), channel(channel)
+    : QObject(parent), channel(channel), isRemoteDrive(workstation.isRemoteDrive)
 {
     audiometrySettings.downloadServer = downloadServer;
     audiometrySettings.desktopFolder = workstation.desktopFolder;
@@ -29,6 +29,7 @@ CommandRouter::CommandRouter(OperatorChannel *channel, const QUrl &downloadServe
     };
     polysomnoSettings.database = database;
     polysomnoSettings.launcher = workstation.launcher;
+    polysomnoSettings.checkLockFile = workstation.checkLockFile;
     connect(channel, &OperatorChannel::textMessageReceived, this, &CommandRouter::processTextMessage);
     for (HelixExam *exam : exams.resume(audiometrySettings))
         connectBridge(exam);
@@ -58,6 +59,11 @@ void CommandRouter::processTextMessage(const QString &message)
         channel->sendErrorMessage(INVALID_ARGUMENTS);
         return;
     }
+    if (onNetworkDrive(envelope->appFolder)) {
+        qCWarning(connectorLog) << "Command refused: the application folder lies on a network drive";
+        channel->sendErrorMessage(INVALID_ARGUMENTS);
+        return;
+    }
     const QJsonValue command = envelope->args.value(QLatin1String("command"));
     // The command word is the page's text: cut short, and quoted so no line break of it reaches the file.
     qCInfo(connectorLog) << "Command" << (envelope->device == Device::Audiometry ? "AUDIOMETRY" : "POLYSOMNO")
@@ -75,4 +81,16 @@ void CommandRouter::processTextMessage(const QString &message)
         connectBridge(bridge);
         bridge->processCommand(envelope->args);
     }
+}
+
+bool CommandRouter::onNetworkDrive(const AppFolder &folder) const
+{
+    // A drive letter mapped to a share is as remote as "\\server\share", which the envelope refuses already.
+    return isRemoteDrive(folder.path()) && !listsApplicationFolder(folder.path());
+}
+
+bool CommandRouter::listsApplicationFolder(const QString &) const
+{
+    // The exception for folders the configuration's "application_folders" names: none until that list exists.
+    return false;
 }

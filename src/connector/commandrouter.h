@@ -4,12 +4,15 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
 #include "audiometry/audiometrysettings.h"
 #include "audiometry/examregistry.h"
 #include "audiometry/helixexam.h"
 #include "audiometry/helixinstallation.h"
 #include "connector/workstation.h"
 #include "polysomnography/polysomnosettings.h"
+#include "protocol/appfolder.h"
 
 class HelixAudiometry;
 class OperatorChannel;
@@ -36,6 +39,10 @@ public slots:
 private:
     template<typename Bridge>
     void connectBridge(Bridge *bridge);
+    /// Whether folder lies on a mapped network drive that the configuration does not name as an application folder.
+    bool onNetworkDrive(const AppFolder &folder) const;
+    /// Whether the configuration names folder among the application folders, which may lie on a network drive.
+    bool listsApplicationFolder(const QString &folder) const;
 
     OperatorChannel *channel;
     InstallationSlot installations;
@@ -44,4 +51,5 @@ private:
     PolysomnoSettings polysomnoSettings;
     QPointer<HelixAudiometry> helixAudiometry; // most recent audiometry bridge
     QPointer<Polysomno> polysomno;             // most recent polysomnography bridge
+    std::function<bool(const QString &folder)> isRemoteDrive;
 };

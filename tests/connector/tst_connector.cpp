@@ -1,7 +1,10 @@
-// The connector built as the window builds it, without a window: its server status and its update check.
+// The connector built as the window builds it, without a window: its server status, its update check and the
+// application folders it refuses before any bridge sees them.
+#include <QDir>
 #include <QHostAddress>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "connector/connector.h"
@@ -21,6 +24,8 @@ private slots:
     void serverStatus();
     void updateCheck_data();
     void updateCheck();
+    void folderOnANetworkDrive_data();
+    void folderOnANetworkDrive();
 };
 
 void TestConnector::serverStatus()
@@ -78,6 +83,39 @@ void TestConnector::updateCheck()
     page.send(QStringLiteral("[]"));
     QVERIFY(page.waitForFrames(1));
     QCOMPARE(server.connectionsOpened, on ? 1 : 0);
+}
+
+void TestConnector::folderOnANetworkDrive_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QJsonObject>("args");
+    QTest::addRow("an exam") << QStringLiteral("AUDIOMETRY")
+                             << QJsonObject{{QStringLiteral("command"), QStringLiteral("START_AUDIOMETRY")}};
+    QTest::addRow("an installation") << QStringLiteral("AUDIOMETRY")
+                                     << QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}};
+    QTest::addRow("a registration") << QStringLiteral("POLYSOMNO")
+                                    << QJsonObject{{QStringLiteral("command"), QStringLiteral("START_POLYSOMNO")}};
+}
+
+// A drive letter mapped to a share is as remote as the share: refused with 2, nothing written or started there.
+void TestConnector::folderOnANetworkDrive()
+{
+    QFETCH(QString, type);
+    QFETCH(QJsonObject, args);
+    QTemporaryDir mapped;
+    InProcessConnector::Options options;
+    options.isRemoteDrive = [&](const QString &folder) { return folder.startsWith(mapped.path()); };
+    InProcessConnector connector(options);
+    PageClient page;
+    QVERIFY(page.open(connector.url()));
+    page.sendJson(QJsonObject{{QStringLiteral("type"), type},
+                              {QStringLiteral("appPath"), mapped.path() + QStringLiteral("/Helix/")},
+                              {QStringLiteral("args"), args}});
+    QVERIFY(page.waitForFrames(1));
+    QCOMPARE(page.codes(), QList<int>{INVALID_ARGUMENTS});
+    QCOMPARE(QDir(mapped.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(QDir(connector.desktopFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(connector.launcher.starts.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestConnector)

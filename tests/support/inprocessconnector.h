@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <functional>
+
 #include "channel/operatorchannel.h"
 #include "connector/commandrouter.h"
 #include "connector/connector.h"
@@ -85,8 +87,8 @@ public:
 };
 
 /// The connector as the window builds it, on a free loopback port, but with a temporary desktop folder, a
-/// temporary data folder, a recording launcher, an offset clock, file operations that can be made to fail and a process
-/// list of the test's own.
+/// temporary data folder, a recording launcher, an offset clock, file operations that can be made to fail, a process
+/// list of the test's own and lock files judged by their existence alone.
 class InProcessConnector
 {
     QTemporaryDir desktop; // first: the connector's workstation names them
@@ -101,6 +103,8 @@ public:
         QString decisionsFile; // empty: decisions kept in memory
         /// Where waiting exams are remembered; empty: a file in the connector's own temporary folder.
         QString waitingExamsFile;
+        /// Which folders lie on a mapped network drive; none unless the test says so.
+        std::function<bool(const QString &folder)> isRemoteDrive = [](const QString &) { return false; };
     };
 
     InProcessConnector() : InProcessConnector(Options()) {}
