@@ -80,6 +80,16 @@ public:
     {
         return !failReplace && FileOperations::replace(path, content);
     }
+    /// The platform's take (on Windows not made of rename and read), refused or left unread as the test says.
+    Taken take(const QString &from, const QString &to) override
+    {
+        if (failRename)
+            return {false, std::nullopt, QStringLiteral("held by the test")};
+        Taken taken = FileOperations::take(from, to);
+        if (failRead)
+            taken.bytes.reset();
+        return taken;
+    }
     bool failRename = false;
     bool failRemove = false;
     bool failRead = false;
