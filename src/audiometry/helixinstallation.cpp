@@ -7,6 +7,7 @@
 #include <QNetworkRequest>
 
 #include "platform/connectorlog.h"
+#include "platform/networkfailure.h"
 #include "platform/programlauncher.h"
 #include "platform/unpacker.h"
 
@@ -141,8 +142,7 @@ void HelixInstallation::downloadFinished(QNetworkReply *data)
     if (data->error() != QNetworkReply::NoError || !isSuccessStatus(data)) {
         // Redirects are not followed, so a 3xx ends here too.
         qCWarning(connectorLog).noquote()
-            << "Download of" << data->url().toString() << "failed:" << data->errorString() << "HTTP status"
-            << data->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            << "Download of" << data->url().toString() << "failed:" << networkFailureText(*data, transferTimeoutMs);
         archive.reset(); // discards the temporary file
         data->deleteLater();
         emit sendErrorMessage(HELIX_DOWNLOAD_FAILED);
