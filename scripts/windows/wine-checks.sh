@@ -88,6 +88,11 @@ installed_tree() {
         [ -f "$app/$file" ] || { echo "not installed: $file"; return 1; }
     done
 }
+edit_entry="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/SANvero Connector/Edit configuration.lnk"
+# The shell link's RunAsUser flag: bit 0x20 of its 22nd byte.
+edit_entry_elevates() {
+    flags=$(od -An -tu1 -j21 -N1 "$edit_entry") && [ $((flags & 32)) -ne 0 ]
+}
 program_files_gone() {
     [ ! -e "$app/sanvero-connector.exe" ] && [ ! -e "$app/Qt6Core.dll" ] && [ ! -e "$app/7-Zip/7z.exe" ]
 }
@@ -112,11 +117,22 @@ stop_connector() {
 # The installed connector shows its window with the windows platform plugin on the Xvfb display.
 wine reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d windows /f >/dev/null
 
+phase "Refusing Windows before 10 1809"
+# Wine plays Windows 8.1 for this one run of the setup.
+wine winecfg -v win81
+wineserver -w
+check "the setup refuses Windows 8.1" sh -c '! wine "$1" /VERYSILENT /SUPPRESSMSGBOXES && [ ! -e "$2" ]' \
+    sh "$setup" "$app/sanvero-connector.exe"
+wineserver -w
+wine winecfg -v win10
+wineserver -w
+
 phase "Installing"
 run_setup "$setup"
 check "the installed tree holds the connector, TLS backend, platform plugin, SQL drivers and 7-Zip" installed_tree
 check "a new installation writes the default connector.json" \
     cmp -s "$app/connector.json" packaging/windows/connector.json
+check "the start menu's Edit configuration opens Notepad with administrator rights" edit_entry_elevates
 check "the logon shortcut is in the all-users Startup folder" \
     test -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp/SANvero Connector.lnk"
 start_by_shortcut
