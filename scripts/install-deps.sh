@@ -2,7 +2,8 @@
 # Installs what building, running and testing the connector needs on Debian 12 (as root).
 #   scripts/install-deps.sh            the Linux builds and tests
 #   scripts/install-deps.sh windows    the Windows lane: MinGW-w64 (posix threads), the host Qt tools the
-#                                      cross build runs, Wine with its 32-bit half for Inno Setup's compiler
+#                                      cross build runs, wixl and msitools for the MSI package, Wine with
+#                                      its 32-bit half for Inno Setup's compiler (where the host runs it)
 set -eu
 
 packages="build-essential cmake ninja-build pkg-config
@@ -13,8 +14,9 @@ packages="build-essential cmake ninja-build pkg-config
   xvfb xauth x11-utils xdotool chromium firefox-esr"
 if [ "${1:-}" = windows ]; then
     packages="cmake ninja-build g++-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools zstd python3 7zip sqlite3
-      iproute2 util-linux xvfb xauth wine wine64 wine32:i386"
-    # Inno Setup's compiler is a 32-bit Windows program.
+      iproute2 util-linux xvfb xauth wixl msitools wine wine64 wine32:i386"
+    # Inno Setup's compiler is a 32-bit Windows program; the lane uses Wine's 32-bit half only where the
+    # host executes 32-bit programs, and everything else with the 64-bit loader.
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
     fi

@@ -16,10 +16,13 @@ import { spawn, execFileSync } from 'node:child_process';
 import { createServer } from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { parseArgs } from 'node:util';
 import WebSocket from 'ws';
 
 const url = 'ws://127.0.0.1:1024';
+// Wine's 64-bit loader, which runs on hosts without 32-bit support too.
+const wine64 = fileURLToPath(new URL('wine64', import.meta.url));
 // Upper bounds only, so a hung connector ends the run instead of stalling it. The first start in a new
 // Wine prefix takes several seconds.
 const startBoundMs = 90000;
@@ -256,7 +259,7 @@ async function smoke(options) {
         sessionids: '', polysomno_database: 'sqlite', download_server: `http://127.0.0.1:${server.address().port}`,
     }));
     const exe = path.join(options.connector, 'sanvero-connector.exe');
-    const connector = spawn('wine', [exe, windowsPath(config)], { cwd: options.connector, stdio: ['ignore', 'ignore', 'pipe'] });
+    const connector = spawn(wine64, [exe, windowsPath(config)], { cwd: options.connector, stdio: ['ignore', 'ignore', 'pipe'] });
     let log = '';
     connector.stderr.on('data', (data) => { log += data.toString(); });
     const logFile = path.join(options.work, 'connector.log');

@@ -15,9 +15,9 @@ PageConnection::PageConnection(QTcpSocket *socket, qint64 maxMessageSize, Timing
         if (state == State::Handshake)
             readHandshake();
         else if (opened)
-            readFrames(this->socket->readAll());
+            readFrames(readAvailable());
         else
-            this->socket->readAll(); // after a refusal
+            readAvailable(); // after a refusal
     });
     connect(socket, &QTcpSocket::disconnected, this, &PageConnection::socketDisconnected);
     timer.start(timing.handshakeTimeoutMs);
@@ -25,9 +25,15 @@ PageConnection::PageConnection(QTcpSocket *socket, qint64 maxMessageSize, Timing
         readHandshake();
 }
 
+QByteArray PageConnection::readAvailable()
+{
+    // Exactly what is there: readAll() on a socket grows its buffer in steps, a cost on every message.
+    return socket->read(socket->bytesAvailable());
+}
+
 void PageConnection::readHandshake()
 {
-    received += socket->readAll();
+    received += readAvailable();
     handshake = WebSocketHandshake::read(received);
     switch (handshake.outcome) {
     case WebSocketHandshake::Outcome::Incomplete:

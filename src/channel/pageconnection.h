@@ -62,6 +62,7 @@ private:
         Ended,
     };
 
+    QByteArray readAvailable();
     void readHandshake();
     void readFrames(const QByteArray &bytes);
     void write(const QByteArray &bytes);

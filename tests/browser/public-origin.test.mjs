@@ -46,6 +46,10 @@ function addPublicAddress() {
     assert.deepEqual(foreign, [], 'only the private test network is changed');
     ip('link', 'add', 'veth-care0', 'type', 'veth', 'peer', 'name', 'veth-care1');
     ip('addr', 'add', `${PUBLIC_ADDRESS}/24`, 'dev', 'veth-care0');
+    // No IPv6 link-local addresses: they would appear a moment later, under Chromium's requests, which then fail
+    // with ERR_NETWORK_CHANGED.
+    ip('link', 'set', 'veth-care0', 'addrgenmode', 'none');
+    ip('link', 'set', 'veth-care1', 'addrgenmode', 'none');
     ip('link', 'set', 'veth-care0', 'up');
     ip('link', 'set', 'veth-care1', 'up');
     ip('route', 'add', 'default', 'via', '203.0.113.1', 'dev', 'veth-care0');
