@@ -220,7 +220,7 @@ function connectorLogs() {
  * its log file. */
 async function secondStart(page, exe, config, cwd) {
     const sent = performance.now();
-    const second = spawn('wine', [exe, windowsPath(config)], { cwd, stdio: ['ignore', 'ignore', 'ignore'] });
+    const second = spawn(wine64, [exe, windowsPath(config)], { cwd, stdio: ['ignore', 'ignore', 'ignore'] });
     const code = await Promise.race([
         new Promise((resolve) => second.once('exit', resolve)),
         new Promise((resolve) => setTimeout(() => resolve('still running'), startBoundMs)),
