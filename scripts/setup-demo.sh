@@ -30,7 +30,17 @@ chmod 755 "$staging/HelixSetup.exe"
 mkdir -p "$demo/download/audiometry/helix"
 (cd "$staging" && "$sevenzip" a -tzip -bso0 "$demo/download/audiometry/helix/version_1.0.zip" HelixSetup.exe)
 
-cp examples/connector.json "$demo/connector.json"
+# The demo's own application folders are listed, so its page is served without a question about them.
+python3 - "$demo" <<'CONFIG'
+import json, sys
+demo = sys.argv[1]
+with open('examples/connector.json') as example:
+    config = json.load(example)
+config['application_folders'] = [demo + '/helix/', demo + '/somnopanel/']
+with open(demo + '/connector.json', 'w') as file:
+    json.dump(config, file, indent=4)
+    file.write('\n')
+CONFIG
 cp packaging/favicon.png "$demo/favicon.png"
 echo "Demo installations in $demo: helix/ (audiometry), somnopanel/ (polysomnography), download/ (the installer" \
     "archive), connector.json"

@@ -71,9 +71,12 @@ export interface ExamPatient {
 export interface MessagePayloads {
     /** 0 when the installation begins, then the download's percentage (only while the size is known). */
     HELIX_INSTALL_PROGRESS: { percent: number };
-    /** The download has ended; folder is where the archive is saved, ending with "/". */
+    /** The download has ended; folder is the desktop folder where the archive is saved, ending with "/". */
     HELIX_DOWNLOAD_FINISHED: { folder: string };
-    /** Sent twice per installation: {percent: 0} or {} when the archive is ready, then {folder} as unpacking starts. */
+    /**
+     * Sent twice per installation: {} when the downloaded archive is ready, then {folder} as unpacking starts.
+     * (Connectors that reused an archive found on the desktop sent {percent: 0} first; none does now.)
+     */
     HELIX_EXTRACTION_STARTED: { percent?: number; folder?: string };
     /**
      * The text of an exam's result file, with the patient of the exam whose request it answers: after a page reload
@@ -82,7 +85,8 @@ export interface MessagePayloads {
     HELIX_RESULTS: ExamPatient & { results: string };
     /** The exam runs and its result is awaited. */
     HELIX_EXAM_STARTED: ExamPatient;
-    /** The unpacked installer is being started. */
+    /** The unpacked installer is being started: folder + "HelixSetup/HelixSetup.exe", or "HelixSetup-2/..." when
+     * the desktop holds a "HelixSetup" folder that the connector did not make. */
     HELIX_SETUP_STARTED: { path: string };
     /** The patient is registered; the polysomnography application is started next (2011 follows if it fails). */
     POLYSOMNO_STARTED: { first_name: string; last_name: string; statistics: Measurement[] };
@@ -202,7 +206,10 @@ export declare function decodeFrame(text: string): Frame;
 /**
  * Throws CommandValidationError unless appPath is an absolute folder on a local drive, as the connector accepts it:
  * "C:\..." or "C:/..." (Windows) or "/..." (elsewhere), no network share or device path, no ".." segment. The
- * trailing separator may be left out.
+ * trailing separator may be left out. The connector also needs the operator's consent for the folder: one listed in
+ * its "application_folders" is served; for any other, "unknown_application_folders" decides: error 2 ("refuse"),
+ * served ("allow"), or, by default, the command waits without an answer while a box asks the operator, and is then
+ * carried out (Allow) or answered with error 2 (Block).
  */
 export declare function validateAppPath(appPath: unknown): asserts appPath is string;
 
@@ -352,7 +359,9 @@ export declare class SanveroConnector extends EventTarget {
     /**
      * Starts an exam; resolves with its own 1005 (the result whose "code" is this patient's, after its 1008). Rejects
      * with CommandFailedError (1000, 1001, 1007, 1011, 1012, 2, 100), ConnectionLostError, CommandValidationError or
-     * NotConnectedError.
+     * NotConnectedError. For a folder the operator is being asked about, nothing settles until the answer (2 for
+     * Block). Error frames name no command: while a command waits for the operator, send no command for another
+     * folder, or its error could be taken for the waiting one's.
      */
     runAudiometry(appPath: string, patient: Patient): Promise<FrameNamed<'HELIX_RESULTS'>>;
     /** Registers the patient; resolves with 2010 (a 2011 after it is an event only), rejects as runAudiometry. */

@@ -560,7 +560,7 @@ export class SanveroConnector extends EventTarget {
         return this.sendCommand('START_AUDIOMETRY', appPath, patient);
     }
 
-    /** Downloads (or reuses) and starts the audiometry application's installer. Returns the text sent. */
+    /** Downloads and starts the audiometry application's installer. Returns the text sent. */
     installHelix(appPath) {
         return this.sendCommand('INSTALL_HELIX', appPath);
     }

@@ -5,7 +5,8 @@ wine64=$tools/wine64
 app="$WINEPREFIX/drive_c/Program Files/SANvero Connector"
 startup_folder="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp"
 logon_shortcut='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp\SANvero Connector.lnk'
-clinic_config='{"sessionids": "", "allowed_origins": ["https://care.example.org"]}'
+# The clinic lists its application folders, so the registration check is served without a question.
+clinic_config='{"sessionids": "", "allowed_origins": ["https://care.example.org"], "application_folders": ["C:\\Clinic\\SomnoPanel Demo\\"]}'
 failures=0
 
 phase() { printf -- '-- %s (%s s)\n' "$1" "$(($(date +%s) - started))"; }

@@ -9,7 +9,8 @@
 //     frames and files. Prints the figures.
 //   node drive-connector.mjs answers [--origin ORIGIN] [--refused-origin ORIGIN] [--odbc-somno WINPATH]
 //     Checks that a running connector answers a command, that a page of the refused origin is turned away, and
-//     that a registration goes to the Access database over ODBC, which Wine lacks (error 2007).
+//     that a registration goes to the Access database over ODBC, which Wine lacks (error 2007); WINPATH must be
+//     listed in the connector's "application_folders".
 //
 // Wine's drive letters are resolved through $WINEPREFIX/dosdevices. Exit status 0 when every check passed.
 import { spawn, execFileSync } from 'node:child_process';
@@ -257,6 +258,7 @@ async function smoke(options) {
     const config = path.join(options.work, 'connector.json');
     fs.writeFileSync(config, JSON.stringify({
         sessionids: '', polysomno_database: 'sqlite', download_server: `http://127.0.0.1:${server.address().port}`,
+        application_folders: [options.helix, options.somno],
     }));
     const exe = path.join(options.connector, 'sanvero-connector.exe');
     const connector = spawn(wine64, [exe, windowsPath(config)], { cwd: options.connector, stdio: ['ignore', 'ignore', 'pipe'] });
@@ -286,9 +288,10 @@ async function smoke(options) {
 async function answers(options) {
     try {
         const page = await Page.open(options.origin);
-        page.send(audiometry('C:\\Helix\\', { patient: examplePatient }));
+        // Without "appPath": answered before any application folder is looked at, whatever the configuration.
+        page.send({ type: 'AUDIOMETRY', args: { patient: examplePatient } });
         const frame = await page.next();
-        check(sameJson(frame, { error: 1 }), 'the connector answers a command', JSON.stringify(frame));
+        check(sameJson(frame, { error: 2 }), 'the connector answers a command', JSON.stringify(frame));
         if (options['odbc-somno']) {
             page.send({ type: 'POLYSOMNO', appPath: options['odbc-somno'],
                 args: { command: 'START_POLYSOMNO', patient: examplePatient } });

@@ -45,7 +45,7 @@ check "a new installation writes the default connector.json" holds_default_confi
 check "the logon shortcut is in the all-users Startup folder" test -f "$startup_folder/SANvero Connector.lnk"
 check "the start menu's Edit configuration opens Notepad with administrator rights" edit_entry_elevates
 start_by_logon_shortcut
-check "the connector started by its shortcut answers" answers --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
+check "the connector started by its shortcut answers" answers
 stop_connector
 
 phase "Inno Setup: updating"
@@ -54,7 +54,8 @@ run_setup "$setup"
 check "the update keeps the clinic's connector.json" holds_clinic_config
 start_by_logon_shortcut
 check "after the update the connector runs with the clinic's configuration" \
-    answers --origin https://care.example.org --refused-origin https://other.example.org
+    answers --origin https://care.example.org --refused-origin https://other.example.org \
+    --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
 stop_connector
 
 phase "Inno Setup: removing"

@@ -99,7 +99,7 @@ check "the list of programs has one entry: name, version $version, publisher, ic
 check "the detection value holds the version" detection_value_is "$version"
 program_files >"$work/msi/installed-files"
 start_by_startup_shortcut
-check "the connector started by its logon shortcut answers" answers --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
+check "the connector started by its logon shortcut answers" answers
 stop_connector
 
 phase "MSI: repairing"
@@ -119,7 +119,8 @@ check "the detection value holds the newer version" detection_value_is "$newer_v
 check "the upgraded tree holds the connector" installed_tree
 start_by_startup_shortcut
 check "after the upgrade the connector runs with the clinic's configuration" \
-    answers --origin https://care.example.org --refused-origin https://other.example.org
+    answers --origin https://care.example.org --refused-origin https://other.example.org \
+    --odbc-somno 'C:\Clinic\SomnoPanel Demo\'
 stop_connector
 check "an older package is refused with 1603" msiexec_ends_with 1603 downgrade.log /i "$(winpath "$msi")"
 check "and the newer one stays, alone" registered_as "$newer_version"

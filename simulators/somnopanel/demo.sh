@@ -12,7 +12,9 @@ if [ -e "$installation" ]; then
     exit 1
 fi
 "$build/simulators/somnopanel/somnodb-tool" demo "$installation"
-printf '{\n    "sessionids": "demo"\n}\n' > "$demo/connector.json"
+# The demo's installation is listed, so its registration is served without a question about the folder.
+python3 -c 'import json, sys; print(json.dumps({"sessionids": "demo", "application_folders": [sys.argv[1] + "/"]}, indent=4))' \
+    "$installation" > "$demo/connector.json"
 
 cat <<EOT
 

@@ -1,10 +1,12 @@
 // The connector's one window: start-up, configuration, and the status of the operator channel.
 #include "app/mainwindow.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QStandardPaths>
 
+#include "app/decisionsdialog.h"
 #include "app/mainwindowform.h"
 #include "app/originprompt.h"
 #include "app/processexit.h"
@@ -41,7 +43,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(connector, &Connector::serverStatus, this, &MainWindow::showServerStatus);
     auto *originPrompt = new OriginPrompt(this);
     connect(connector, &Connector::originDecisionNeeded, originPrompt, &OriginPrompt::ask);
+    connect(connector, &Connector::originQuestionWithdrawn, originPrompt, &OriginPrompt::withdraw);
+    connect(connector, &Connector::folderDecisionNeeded, originPrompt, &OriginPrompt::askFolder);
+    connect(connector, &Connector::folderQuestionWithdrawn, originPrompt, &OriginPrompt::withdrawFolder);
     connect(originPrompt, &OriginPrompt::decided, connector, &Connector::decideOrigin);
+    connect(originPrompt, &OriginPrompt::folderDecided, connector, &Connector::decideFolder);
+    connect(ui->aDecisions, &QAction::triggered, this, &MainWindow::showDecisions);
     auto *updatePrompt = new UpdatePrompt(UpdateCheck::setupAddress(config.downloadServer), this);
     connect(connector, &Connector::updateAvailable, updatePrompt, &UpdatePrompt::promptOperator);
     connector->start();
@@ -75,4 +82,16 @@ void MainWindow::refuseToStart(ConfigurationOutcome outcome)
 void MainWindow::showServerStatus(bool listening)
 {
     ui->showServerStatus(this, listening);
+}
+
+void MainWindow::showDecisions()
+{
+    if (!decisionsDialog) {
+        decisionsDialog = new DecisionsDialog(connector, this);
+        decisionsDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    decisionsDialog->refresh();
+    decisionsDialog->show();
+    decisionsDialog->raise();
+    decisionsDialog->activateWindow();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include "connector/configuration.h"
@@ -14,6 +15,7 @@ namespace Ui {
 struct MainWindow;
 }
 class Connector;
+class DecisionsDialog;
 
 class MainWindow : public QMainWindow
 {
@@ -29,10 +31,12 @@ public:
 private:
     void refuseToStart(ConfigurationOutcome outcome);
     void showServerStatus(bool listening);
+    void showDecisions();
 
     Ui::MainWindow *ui = nullptr;
     QString sessionIds;
     Connector *connector = nullptr;
+    QPointer<DecisionsDialog> decisionsDialog;
     ProgramLauncher launcher;
     Clock clock;
     FileOperations files;

@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -63,6 +64,10 @@ void MainWindow::setupUi(QMainWindow *window)
     menubar->setObjectName(QStringLiteral("menubar"));
     menubar->setGeometry(QRect(0, 0, 380, 22));
     window->setMenuBar(menubar);
+    mPermissions = menubar->addMenu(QCoreApplication::translate("MainWindow", "&Permisos"));
+    mPermissions->setObjectName(QStringLiteral("mPermissions"));
+    aDecisions = mPermissions->addAction(QCoreApplication::translate("MainWindow", "&Revisar decisiones..."));
+    aDecisions->setObjectName(QStringLiteral("aDecisions"));
     statusbar = new QStatusBar(window);
     statusbar->setObjectName(QStringLiteral("statusbar"));
     window->setStatusBar(statusbar);

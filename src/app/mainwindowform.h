@@ -1,9 +1,11 @@
 // The widgets of the connector's window, built in code.
 #pragma once
 
+class QAction;
 class QHBoxLayout;
 class QLabel;
 class QMainWindow;
+class QMenu;
 class QMenuBar;
 class QPushButton;
 class QSpinBox;
@@ -24,6 +26,8 @@ struct MainWindow
     QSpinBox *sbPort = nullptr;
     QPushButton *pbValidate = nullptr;
     QMenuBar *menubar = nullptr;
+    QMenu *mPermissions = nullptr;
+    QAction *aDecisions = nullptr; // opens the review of the operator's decisions
     QStatusBar *statusbar = nullptr;
 
     void setupUi(QMainWindow *window);

@@ -1,57 +1,109 @@
-// Asks the operator whether a web page from an unknown origin may drive the connector.
+// Asks the operator, one box at a time, whether a page from an unknown origin may drive the connector and
+// whether a page may use an application folder nobody has decided about.
 #include "app/originprompt.h"
 
-#include <QAbstractButton>
-#include <QKeyEvent>
-#include <QMessageBox>
-#include <QPushButton>
+#include <QDebug>
 
-OriginPrompt::OriginPrompt(QObject *parent) : QObject(parent) {}
+#include <algorithm>
 
-QString OriginPrompt::boxTitle()
+#include "platform/connectorlog.h"
+
+OriginPrompt::OriginPrompt(QObject *parent, int inputDelayMs) : QObject(parent), inputDelayMs(inputDelayMs) {}
+
+OriginPrompt::~OriginPrompt()
 {
-    return QStringLiteral("SANvero Connector");
+    if (shown) {
+        shown->disconnect(this);
+        shown->close();
+    }
 }
 
-QString OriginPrompt::boxText(const QString &origin)
+QStringList OriginPrompt::originParagraphs(const QString &origin)
 {
-    return QStringLiteral("A web page from\n\n%1\n\nwants to control the SANvero Connector: register patients, write "
-                          "exam requests and start programs on this workstation.\n\nMay this page control the "
-                          "connector?")
-        .arg(origin);
+    return {QStringLiteral("A web page from"), origin,
+            QStringLiteral("wants to control the SANvero Connector: register patients, write exam requests and start "
+                           "programs on this workstation.\n\nMay this page control the connector?")};
+}
+
+QStringList OriginPrompt::folderParagraphs(const QString &origin, const QString &folder)
+{
+    return {QStringLiteral("The web page from"),
+            origin.isEmpty() ? QStringLiteral("(a local program, no origin)") : origin,
+            QStringLiteral("wants the SANvero Connector to start programs from, and write patient data into, the "
+                           "folder"),
+            folder, QStringLiteral("May this page use this folder?")};
 }
 
 void OriginPrompt::ask(const QString &origin)
 {
-    if (open.contains(origin))
-        return;
-    open.insert(origin);
-
-    // Without a parent: the window it would belong to is minimised, and the box must be seen.
-    auto *box = new QMessageBox(QMessageBox::Question, boxTitle(), boxText(origin));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowFlag(Qt::WindowStaysOnTopHint);
-    // The origin is the page's own text: shown as it is, never interpreted as markup.
-    box->setTextFormat(Qt::PlainText);
-    QPushButton *allow = box->addButton(QStringLiteral("&Allow"), QMessageBox::AcceptRole);
-    QPushButton *block = box->addButton(QStringLiteral("&Block"), QMessageBox::RejectRole);
-    // A stray Return or Escape never lets a page in.
-    box->setDefaultButton(block);
-    box->setEscapeButton(block);
-    connect(box, &QMessageBox::finished, this, [this, box, allow, origin] {
-        open.remove(origin);
-        emit decided(origin, box->clickedButton() == allow);
-    });
-    box->installEventFilter(this);
-    box->setModal(false);
-    box->show();
+    enqueue({false, origin, QString()});
 }
 
-bool OriginPrompt::eventFilter(QObject *watched, QEvent *event)
+void OriginPrompt::askFolder(const QString &origin, const QString &folder)
 {
-    if (event->type() != QEvent::KeyPress)
-        return QObject::eventFilter(watched, event);
-    const auto *key = static_cast<QKeyEvent *>(event);
-    const bool letter = key->key() >= Qt::Key_A && key->key() <= Qt::Key_Z;
-    return letter && !(key->modifiers() & Qt::AltModifier);
+    enqueue({true, origin, folder});
+}
+
+void OriginPrompt::withdraw(const QString &origin)
+{
+    withdrawQuestion({false, origin, QString()});
+}
+
+void OriginPrompt::withdrawFolder(const QString &folder)
+{
+    withdrawQuestion({true, QString(), folder});
+}
+
+void OriginPrompt::enqueue(const Question &question)
+{
+    if ((shown && asked.sameAs(question)) ||
+        std::any_of(queue.cbegin(), queue.cend(), [&](const Question &q) { return q.sameAs(question); }))
+        return;
+    if (queue.size() >= maxWaiting) {
+        qCWarning(connectorLog) << "Too many questions to the operator: one more is blocked for this run";
+        answer(question, false, false);
+        return;
+    }
+    queue.append(question);
+    showNext();
+}
+
+void OriginPrompt::withdrawQuestion(const Question &question)
+{
+    queue.erase(std::remove_if(queue.begin(), queue.end(), [&](const Question &q) { return q.sameAs(question); }),
+                queue.end());
+    if (shown && asked.sameAs(question)) {
+        // Its page has gone: the box goes undecided, and the next question takes its place.
+        ConsentBox *box = shown;
+        shown = nullptr;
+        box->disconnect(this);
+        box->close();
+        showNext();
+    }
+}
+
+void OriginPrompt::showNext()
+{
+    if (shown || queue.isEmpty())
+        return;
+    asked = queue.takeFirst();
+    shown = new ConsentBox(asked.aboutFolder ? folderParagraphs(asked.origin, asked.folder)
+                                             : originParagraphs(asked.origin),
+                           inputDelayMs);
+    connect(shown, &ConsentBox::answered, this, [this](ConsentBox::Answer reply) {
+        shown = nullptr;
+        // A copy: the answer may lead to the next question at once, which takes the member's place.
+        const Question question = asked;
+        answer(question, reply == ConsentBox::Answer::Allow, reply != ConsentBox::Answer::BlockForNow);
+        showNext();
+    });
+    shown->show();
+}
+
+void OriginPrompt::answer(const Question &question, bool allow, bool lasting)
+{
+    if (question.aboutFolder)
+        emit folderDecided(question.folder, allow, lasting);
+    else
+        emit decided(question.origin, allow, lasting);
 }

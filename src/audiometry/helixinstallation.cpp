@@ -1,8 +1,9 @@
-// One installation of the audiometry application: download or reuse the archive, unpack it, start the installer.
+// One installation of the audiometry application: download the archive, unpack it, start the installer.
 #include "audiometry/helixinstallation.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QNetworkRequest>
 
@@ -13,9 +14,65 @@
 
 namespace {
 
-const QLatin1String archiveName("HelixSetup.zip");
-const QLatin1String unpackFolderName("HelixSetup/");
-const QLatin1String installerName("HelixSetup/HelixSetup.exe");
+const QLatin1String setupName("HelixSetup");
+const QLatin1String installerName("HelixSetup.exe");
+// Marks an unpack folder as the connector's own: only such a folder is ever deleted.
+const QLatin1String markerName(".sanvero-connector-unpacked");
+// "HelixSetup", then "HelixSetup-2" ... up to this number, for the archive and the unpack folder alike.
+constexpr int maxNumberedNames = 100;
+
+QString numberedName(int number)
+{
+    return number == 1 ? QString(setupName) : setupName + QStringLiteral("-%1").arg(number);
+}
+
+/// Creates a new, empty archive file under a free name in folder, so no file of someone else's is ever
+/// overwritten or unpacked; its path, or empty when none could be made.
+QString reserveArchive(const QString &folder)
+{
+    for (int number = 1; number <= maxNumberedNames; ++number) {
+        QFile file(folder + numberedName(number) + QStringLiteral(".zip"));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return file.fileName();
+        if (!file.exists())
+            return QString(); // not taken, yet it cannot be created: the folder is not writable
+    }
+    return QString();
+}
+
+bool isOwnUnpackFolder(const QFileInfo &folder)
+{
+    // A link could lead the deletion anywhere.
+    bool link = folder.isSymLink();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 2, 0)
+    link = link || folder.isJunction();
+#endif
+    return folder.isDir() && !link && QFileInfo::exists(folder.filePath() + QLatin1Char('/') + markerName);
+}
+
+/// An unpack folder the connector creates in folder: "HelixSetup/" when it is free or one of the connector's
+/// own (deleted first, so files of an earlier unpacking do not mix with the new ones), else a free numbered
+/// name. Its path with a trailing "/", or empty when none could be made.
+QString createUnpackFolder(const QString &folder)
+{
+    for (int number = 1; number <= maxNumberedNames; ++number) {
+        const QString path = folder + numberedName(number);
+        const QFileInfo info(path);
+        if (info.exists() || info.isSymLink()) {
+            if (!isOwnUnpackFolder(info) || !QDir(path).removeRecursively())
+                continue;
+        }
+        if (!QDir().mkdir(path))
+            continue;
+        QFile marker(path + QLatin1Char('/') + markerName);
+        if (marker.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
+            marker.write("Unpacked by the SANvero Connector, which deletes this folder before it unpacks here "
+                         "again.\n") > 0)
+            return path + QLatin1Char('/');
+        return QString();
+    }
+    return QString();
+}
 
 // The network layer holds at most this much of the body before the archive file has taken it,
 // so memory stays flat whatever the archive's size.
@@ -62,12 +119,7 @@ void HelixInstallation::start()
 {
     emit sendMessage(HELIX_INSTALL_PROGRESS, percentPayload(0));
     setupFolder = settings.desktopFolder + QLatin1Char('/');
-    if (QFileInfo::exists(setupFolder + archiveName)) {
-        // An archive from an earlier installation; only successful downloads ever get this name.
-        emit sendMessage(HELIX_EXTRACTION_STARTED, percentPayload(0));
-        extractHelixSetup(setupFolder);
-        return;
-    }
+    // Always downloaded afresh: an archive found on the desktop could have been put there by anyone.
     startDownload();
 }
 
@@ -81,8 +133,9 @@ void HelixInstallation::startDownload()
     current = Stage::Downloading;
     // The desktop may not exist yet on a fresh profile; the archive is written there.
     QDir().mkpath(setupFolder);
+    archivePath = reserveArchive(setupFolder);
     archive = std::make_unique<ArchiveWriter>();
-    if (!archive->open(setupFolder + archiveName)) {
+    if (archivePath.isEmpty() || !archive->open(archivePath)) {
         archive.reset();
         fail(QStringLiteral("the archive cannot be written to ") + setupFolder);
         return;
@@ -165,6 +218,7 @@ void HelixInstallation::archiveCommitted(bool ok)
         fail(QStringLiteral("the archive could not be stored"));
         return;
     }
+    archiveStored = true;
     emit sendMessage(HELIX_EXTRACTION_STARTED, QJsonObject());
     extractHelixSetup(setupFolder);
 }
@@ -173,17 +227,17 @@ void HelixInstallation::extractHelixSetup(const QString &folder)
 {
     current = Stage::Unpacking;
     setupFolder = folder;
-    // Files of an earlier unpacking that this archive does not hold must not mix with its own.
-    QDir unpackFolder(folder + unpackFolderName);
-    if (unpackFolder.exists())
-        unpackFolder.removeRecursively();
+    unpackFolder = createUnpackFolder(folder);
+    if (unpackFolder.isEmpty()) {
+        fail(QStringLiteral("no unpack folder can be created in ") + folder);
+        return;
+    }
     emit sendMessage(HELIX_EXTRACTION_STARTED, QJsonObject{{QStringLiteral("folder"), folder}});
 
     const QString program = unpackerProgram();
     // "-y" answers every question with yes: 7-Zip would otherwise wait on its input for an answer.
-    const QStringList arguments{QStringLiteral("x"), folder + archiveName,
-                                QStringLiteral("-o") + folder + unpackFolderName, QStringLiteral("-r"),
-                                QStringLiteral("-y")};
+    const QStringList arguments{QStringLiteral("x"), archivePath, QStringLiteral("-o") + unpackFolder,
+                                QStringLiteral("-r"), QStringLiteral("-y")};
     qDebug().noquote() << QStringLiteral("Start command: ") + (QStringList{program} + arguments).join(QLatin1Char(' '));
 
     unpacker = new QProcess(this);
@@ -220,7 +274,7 @@ void HelixInstallation::helixZipExtracted(int exitCode)
     }
     unpacker->deleteLater();
 
-    const QString installer = setupFolder + installerName;
+    const QString installer = unpackFolder + installerName;
     if (!QFileInfo(installer).isFile()) {
         fail(QStringLiteral("the archive holds no ") + installer);
         return;
@@ -229,7 +283,7 @@ void HelixInstallation::helixZipExtracted(int exitCode)
     current = Stage::Starting;
     // The installer runs in its own folder, where it may look for the files that came with it. Its start may wait
     // for the operator's answer to Windows' prompt for administrator rights; the connector serves on meanwhile.
-    settings.launcher->startInstaller(installer, setupFolder + unpackFolderName, this, [this](bool started) {
+    settings.launcher->startInstaller(installer, unpackFolder, this, [this](bool started) {
         if (started)
             finish();
         else
@@ -252,6 +306,11 @@ void HelixInstallation::finish()
         return;
     current = Stage::Finished;
     unpackTimer.stop();
+    // The empty file that held the archive's name for a download that came to nothing.
+    if (!archiveStored && !archivePath.isEmpty()) {
+        archive.reset();
+        QFile::remove(archivePath);
+    }
     // A 7-Zip that has not ended by now (a hung one, or one whose start failed) goes with the installation.
     if (unpacker && unpacker->state() != QProcess::NotRunning)
         unpacker->kill();

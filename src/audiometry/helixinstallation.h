@@ -1,4 +1,4 @@
-// One installation of the audiometry application: download or reuse the archive, unpack it, start the installer.
+// One installation of the audiometry application: download the archive, unpack it, start the installer.
 #pragma once
 
 #include <QJsonObject>
@@ -77,8 +77,14 @@ private:
     Stage current = Stage::NotStarted;
     QNetworkAccessManager networkManager;
     QString setupFolder;
+    // A new file of the connector's own for every installation: "HelixSetup.zip", or a numbered name when that
+    // is taken. Until the download is stored it is empty, and it goes when the download fails.
+    QString archivePath;
+    bool archiveStored = false;
+    // The folder the archive is unpacked into, created for it, with a trailing "/".
+    QString unpackFolder;
     QPointer<QNetworkReply> download;
-    // The archive being downloaded: a temporary file beside "HelixSetup.zip", renamed only on success.
+    // The archive being downloaded: a temporary file beside archivePath, renamed over it only on success.
     std::unique_ptr<ArchiveWriter> archive;
     bool commitRequested = false;
     QPointer<QProcess> unpacker;

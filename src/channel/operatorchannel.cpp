@@ -76,7 +76,7 @@ void OperatorChannel::handshakeRequested(PageConnection *page)
         break;
     }
     // One question shown and eight waiting at most: a page cannot flood the operator's screen.
-    if (!asking.contains(origin) && asking.size() >= maxOpenQuestions) {
+    if (!asking.contains(origin) && asking.size() + questionsElsewhere() >= maxOpenQuestions) {
         refuse(page, QStringLiteral("HTTP 403, too many questions to the operator"));
         return;
     }
@@ -197,11 +197,13 @@ void OperatorChannel::release(PageConnection *socket)
     }
 }
 
-void OperatorChannel::decideOrigin(const QString &origin, bool allow)
+void OperatorChannel::decideOrigin(const QString &origin, bool allow, bool lasting)
 {
     asking.remove(origin);
-    policy.decide(origin, allow);
-    qCInfo(connectorLog) << (allow ? "Page origin allowed by the operator:" : "Page origin blocked by the operator:")
+    policy.decide(origin, allow, lasting);
+    qCInfo(connectorLog) << (allow     ? "Page origin allowed by the operator:"
+                             : lasting ? "Page origin blocked by the operator:"
+                                       : "Page origin blocked by the operator for this run:")
                          << LoggedOrigin{origin};
     const QList<HeldPage> pages = held.take(origin);
     for (const HeldPage &page : pages) {
@@ -241,9 +243,16 @@ void OperatorChannel::socketDisconnected()
     if (!socket)
         return;
     qCInfo(connectorLog) << "Page disconnected, close code" << socket->closeCode();
-    clients.removeAll(socket);
+    const bool wasCurrent = clients.removeAll(socket) > 0;
     release(socket);
     socket->deleteLater();
+    if (wasCurrent && clients.isEmpty())
+        emit pageDisconnected();
+}
+
+QString OperatorChannel::currentOrigin() const
+{
+    return clients.isEmpty() ? QString() : clients.first()->origin();
 }
 
 void OperatorChannel::sendErrorMessage(SocketMessage code)

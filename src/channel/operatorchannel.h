@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 #include "channel/handshakelog.h"
@@ -40,6 +41,8 @@ public:
     quint16 serverPort() const { return listeningPort; }
 
     bool hasPage() const { return !clients.isEmpty(); }
+    /// The Origin header of the current page; empty without one or without a page.
+    QString currentOrigin() const;
 
     /// Messages a page sends while its origin waits for the operator are kept up to this count.
     static constexpr int maxHeldMessages = 64;
@@ -53,6 +56,11 @@ public:
     /// Questions to the operator at once (one shown, eight waiting); a page from a further undecided origin is
     /// refused with HTTP 403 without a question.
     static constexpr int maxOpenQuestions = 9;
+    /// Origins the operator is being asked about now.
+    int openQuestions() const { return int(asking.size()); }
+    /// Questions to the operator asked elsewhere (about application folders): they count towards
+    /// maxOpenQuestions, so the operator's queue stays bounded in all.
+    void setQuestionsElsewhere(std::function<int()> count) { questionsElsewhere = std::move(count); }
 
     /// The clock that dates held messages; the channel's own real clock unless set. Not owned.
     void setClock(const Clock *clock);
@@ -65,14 +73,17 @@ public slots:
     void sendErrorMessage(SocketMessage code);
     /// The operator's decision about a page origin. Allowed: its most recent waiting page is served from now
     /// on, taking over as a new page does, and its held messages are carried out in order (earlier connections
-    /// of that origin are closed with 1000). Blocked: its waiting pages are closed with 1008.
-    void decideOrigin(const QString &origin, bool allow);
+    /// of that origin are closed with 1000). Blocked: its waiting pages are closed with 1008; lasting false
+    /// blocks it for this run only.
+    void decideOrigin(const QString &origin, bool allow, bool lasting = true);
 
 signals:
     /// A text message from the current page.
     void textMessageReceived(const QString &message);
     /// A new page has become the current page.
     void pageConnected();
+    /// The current page's connection has ended; no page is connected now.
+    void pageDisconnected();
     /// A page from an origin nobody decided about waits; asked once per origin until decideOrigin.
     void originDecisionNeeded(const QString &origin);
     /// Every waiting page of an origin asked about has gone: the question is void, and no decision is expected.
@@ -115,6 +126,7 @@ private:
     int heldPages = 0;
     qint64 heldBytes = 0;
     QSet<QString> asking; // origins the operator is being asked about
+    std::function<int()> questionsElsewhere = [] { return 0; };
     HandshakeLog handshakeLog;
     Clock realClock;
     const Clock *clock = &realClock;

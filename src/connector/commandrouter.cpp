@@ -6,14 +6,15 @@
 
 #include "audiometry/helixaudiometry.h"
 #include "channel/operatorchannel.h"
+#include "connector/folderconsent.h"
 #include "platform/connectorlog.h"
 #include "polysomnography/polysomno.h"
 #include "protocol/envelope.h"
 #include "protocol/redaction.h"
 
-CommandRouter::CommandRouter(OperatorChannel *channel, const QUrl &downloadServer, DatabaseBackend database,
-                             const Workstation &workstation, QObject *parent)
-    : QObject(parent), channel(channel), isRemoteDrive(workstation.isRemoteDrive)
+CommandRouter::CommandRouter(OperatorChannel *channel, FolderConsent *folders, const QUrl &downloadServer,
+                             DatabaseBackend database, const Workstation &workstation, QObject *parent)
+    : QObject(parent), channel(channel), folders(folders)
 {
     audiometrySettings.downloadServer = downloadServer;
     audiometrySettings.desktopFolder = workstation.desktopFolder;
@@ -31,6 +32,12 @@ CommandRouter::CommandRouter(OperatorChannel *channel, const QUrl &downloadServe
     polysomnoSettings.launcher = workstation.launcher;
     polysomnoSettings.checkLockFile = workstation.checkLockFile;
     connect(channel, &OperatorChannel::textMessageReceived, this, &CommandRouter::processTextMessage);
+    // Held commands are the sending page's: a page that takes over must not get their answers.
+    connect(channel, &OperatorChannel::pageConnected, folders, &FolderConsent::dropHeld);
+    connect(channel, &OperatorChannel::pageDisconnected, folders, &FolderConsent::dropHeld);
+    connect(folders, &FolderConsent::released, this, &CommandRouter::carryOut);
+    connect(folders, &FolderConsent::heldCommandRefused, channel,
+            [channel] { channel->sendErrorMessage(INVALID_ARGUMENTS); });
     for (HelixExam *exam : exams.resume(audiometrySettings))
         connectBridge(exam);
 }
@@ -48,49 +55,44 @@ void CommandRouter::connectBridge(Bridge *bridge)
 
 void CommandRouter::processTextMessage(const QString &message)
 {
-    qDebug() << message;
-    // Parsed once, for the log file's line and the envelope.
+    // Parsed once, for the logs and the envelope. Patient values reach neither log: the debug line the system
+    // defines for the received text carries the redacted form too.
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
-    // Patient values never reach the log file.
-    qCInfo(connectorLog).noquote() << "Received" << redactedMessage(document, message.size());
+    const QString redacted = redactedMessage(document, message.size());
+    qDebug() << redacted;
     const std::optional<Envelope> envelope = parseEnvelope(document);
     if (!envelope) {
-        qCWarning(connectorLog) << "Command refused: no usable envelope";
+        qCWarning(connectorLog).noquote() << "Received" << redacted << "-> refused: no usable envelope";
         channel->sendErrorMessage(INVALID_ARGUMENTS);
         return;
     }
-    if (onNetworkDrive(envelope->appFolder)) {
-        qCWarning(connectorLog) << "Command refused: the application folder lies on a network drive";
+    switch (folders->admit(*envelope, channel->currentOrigin())) {
+    case FolderConsent::Outcome::Refused:
+        qCWarning(connectorLog).noquote() << "Received" << redacted << "-> refused: application folder not allowed";
         channel->sendErrorMessage(INVALID_ARGUMENTS);
         return;
+    case FolderConsent::Outcome::Held:
+        qCInfo(connectorLog).noquote() << "Received" << redacted << "-> held until the operator decides";
+        return;
+    case FolderConsent::Outcome::Go:
+        qCInfo(connectorLog).noquote() << "Received" << redacted;
+        carryOut(*envelope);
+        return;
     }
-    const QJsonValue command = envelope->args.value(QLatin1String("command"));
-    // The command word is the page's text: cut short, and quoted so no line break of it reaches the file.
-    qCInfo(connectorLog) << "Command" << (envelope->device == Device::Audiometry ? "AUDIOMETRY" : "POLYSOMNO")
-                         << (command.isString() ? command.toString().left(64) : QStringLiteral("(no command word)"));
+}
 
-    if (envelope->device == Device::Audiometry) {
-        auto *bridge = new HelixAudiometry(envelope->appFolder, audiometrySettings);
+void CommandRouter::carryOut(const Envelope &envelope)
+{
+    if (envelope.device == Device::Audiometry) {
+        auto *bridge = new HelixAudiometry(envelope.appFolder, audiometrySettings);
         helixAudiometry = bridge;
         connectBridge(bridge);
-        bridge->processCommand(envelope->args);
+        bridge->processCommand(envelope.args);
     } else {
         qDebug() << "Poly...";
-        auto *bridge = new Polysomno(envelope->appFolder, polysomnoSettings);
+        auto *bridge = new Polysomno(envelope.appFolder, polysomnoSettings);
         polysomno = bridge;
         connectBridge(bridge);
-        bridge->processCommand(envelope->args);
+        bridge->processCommand(envelope.args);
     }
-}
-
-bool CommandRouter::onNetworkDrive(const AppFolder &folder) const
-{
-    // A drive letter mapped to a share is as remote as "\\server\share", which the envelope refuses already.
-    return isRemoteDrive(folder.path()) && !listsApplicationFolder(folder.path());
-}
-
-bool CommandRouter::listsApplicationFolder(const QString &) const
-{
-    // The exception for folders the configuration's "application_folders" names: none until that list exists.
-    return false;
 }

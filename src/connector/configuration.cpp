@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "protocol/applicationfolders.h"
+
 namespace {
 
 ConfigurationResult invalid()
@@ -27,7 +29,18 @@ std::optional<QList<QHostAddress>> parseListenAddress(const QJsonValue &value)
     return QList<QHostAddress>{address};
 }
 
-std::optional<QStringList> parseOrigins(const QJsonValue &value, bool *ok)
+std::optional<UnknownPolicy> parseUnknown(const QJsonValue &value)
+{
+    if (value == QJsonValue(QStringLiteral("ask")))
+        return UnknownPolicy::Ask;
+    if (value == QJsonValue(QStringLiteral("refuse")))
+        return UnknownPolicy::Refuse;
+    if (value == QJsonValue(QStringLiteral("allow")))
+        return UnknownPolicy::Allow;
+    return std::nullopt;
+}
+
+std::optional<QStringList> parseTexts(const QJsonValue &value, bool *ok)
 {
     *ok = true;
     if (value.isUndefined())
@@ -109,7 +122,7 @@ ConfigurationResult parseConfiguration(const QByteArray &bytes)
     configuration.listenAddresses = *listen;
 
     bool originsOk = false;
-    configuration.allowedOrigins = parseOrigins(object.value(QLatin1String("allowed_origins")), &originsOk);
+    configuration.allowedOrigins = parseTexts(object.value(QLatin1String("allowed_origins")), &originsOk);
     if (!originsOk)
         return invalid();
 
@@ -117,14 +130,27 @@ ConfigurationResult parseConfiguration(const QByteArray &bytes)
     if (unknown.isUndefined())
         configuration.unknownOrigins =
             configuration.allowedOrigins ? OriginPolicy::Unknown::Refuse : OriginPolicy::Unknown::Ask;
-    else if (unknown == QJsonValue(QStringLiteral("ask")))
-        configuration.unknownOrigins = OriginPolicy::Unknown::Ask;
-    else if (unknown == QJsonValue(QStringLiteral("refuse")))
-        configuration.unknownOrigins = OriginPolicy::Unknown::Refuse;
-    else if (unknown == QJsonValue(QStringLiteral("allow")))
-        configuration.unknownOrigins = OriginPolicy::Unknown::Allow;
+    else if (const std::optional<UnknownPolicy> policy = parseUnknown(unknown))
+        configuration.unknownOrigins = *policy;
     else
         return invalid();
+
+    bool foldersOk = false;
+    configuration.applicationFolders =
+        parseTexts(object.value(QLatin1String("application_folders")), &foldersOk).value_or(QStringList());
+    // A folder the page could not name itself (a share, a relative path) would be a mistake of the file's.
+    for (const QString &folder : std::as_const(configuration.applicationFolders))
+        foldersOk = foldersOk && ApplicationFolders::isUsable(folder);
+    if (!foldersOk)
+        return invalid();
+
+    const QJsonValue unknownFolders = object.value(QLatin1String("unknown_application_folders"));
+    if (!unknownFolders.isUndefined()) {
+        const std::optional<UnknownPolicy> policy = parseUnknown(unknownFolders);
+        if (!policy)
+            return invalid();
+        configuration.unknownApplicationFolders = *policy;
+    }
 
     return {ConfigurationOutcome::Accepted, configuration};
 }

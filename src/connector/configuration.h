@@ -28,6 +28,10 @@ struct ConnectorConfiguration
     std::optional<QStringList> allowedOrigins;           // "allowed_origins": exact origins allowed to connect
     /// "unknown_origins": "ask", "refuse" or "allow"; "ask" without "allowed_origins", "refuse" with it.
     OriginPolicy::Unknown unknownOrigins = OriginPolicy::Unknown::Ask;
+    /// "application_folders": absolute local folders a page may name without the operator's consent.
+    QStringList applicationFolders;
+    /// "unknown_application_folders": "ask" (the default), "refuse" or "allow", for every other folder.
+    UnknownPolicy unknownApplicationFolders = UnknownPolicy::Ask;
 };
 
 enum class ConfigurationOutcome

@@ -1,15 +1,20 @@
-// The connector without its window: the operator channel, the routing, the origin policy and the update check.
+// The connector without its window: the operator channel, the routing, the operator's consent and the update check.
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 #include "channel/operatorchannel.h"
 #include "connector/configuration.h"
 #include "connector/workstation.h"
+#include "platform/clock.h"
 #include "update/updatedecision.h"
 
 class CommandRouter;
+class FolderConsent;
 class UpdateCheck;
 
 /// Builds the connector's parts from the decided configuration and the workstation: the operator channel with
@@ -20,7 +25,8 @@ class Connector : public QObject
     Q_OBJECT
 
 public:
-    /// originDecisionsFile: where the operator's decisions about page origins are kept (empty: in memory).
+    /// originDecisionsFile: where the operator's decisions about page origins and application folders are kept
+    /// (empty: in memory).
     Connector(const ConnectorConfiguration &configuration, const Workstation &workstation,
               const QString &originDecisionsFile, QObject *parent = nullptr);
 
@@ -28,7 +34,8 @@ public:
     static int ownVersion();
     /// The version as the log file's first line names it.
     static QString versionText();
-    /// origin-decisions.json in the operator's application data folder (once the application's names are set).
+    /// origin-decisions.json in the operator's application data folder (once the application's names are set);
+    /// it holds the decisions about application folders too.
     static QString defaultOriginDecisionsFile();
     /// waiting-exams.json in the operator's local application data folder, beside the log file: the folders it
     /// names are this workstation's, so it must not roam to another.
@@ -41,10 +48,19 @@ public:
     const ConnectorConfiguration &configuration() const { return config; }
     OperatorChannel *channel() const { return operatorChannel; }
     CommandRouter *router() const { return commandRouter; }
+    FolderConsent *folders() const { return folderConsent; }
+
+    /// Every decision of the operator's, for review.
+    QList<OperatorDecisions::Entry> decisions() const { return operatorDecisions->entries(); }
+    /// Forgets a decision, so the origin or folder is asked about again (a page already served stays served).
+    void forgetDecision(OperatorDecisions::Subject subject, const QString &name);
 
 public slots:
-    /// The operator's answer about a page origin that originDecisionNeeded asked for.
-    void decideOrigin(const QString &origin, bool allow);
+    /// The operator's answer about a page origin that originDecisionNeeded asked for; lasting false blocks it
+    /// for this run only.
+    void decideOrigin(const QString &origin, bool allow, bool lasting = true);
+    /// The operator's answer about an application folder that folderDecisionNeeded asked for.
+    void decideFolder(const QString &folder, bool allow, bool lasting = true);
 
 signals:
     /// Whether the channel listens, once start() has tried.
@@ -53,13 +69,19 @@ signals:
     void originDecisionNeeded(const QString &origin);
     /// Every waiting page of that origin has gone: its question is no longer asked.
     void originQuestionWithdrawn(const QString &origin);
+    /// The page from origin names an application folder nobody has decided about; its commands for it wait.
+    void folderDecisionNeeded(const QString &origin, const QString &folder);
+    /// The page whose commands waited for the folder has gone: its question is no longer asked.
+    void folderQuestionWithdrawn(const QString &folder);
     /// The manifest announces a newer connector (Optional or Mandatory).
     void updateAvailable(UpdateDecision decision);
 
 private:
     ConnectorConfiguration config;
-    QString originDecisionsFile;
+    std::shared_ptr<OperatorDecisions> operatorDecisions;
+    Clock realClock;
     OperatorChannel *operatorChannel;
+    FolderConsent *folderConsent;
     CommandRouter *commandRouter;
     UpdateCheck *updateCheck = nullptr;
 };

@@ -55,22 +55,19 @@ struct Station
 
     bool open() { return connector.listening && page.open(connector.url()); }
     QString desktop() const { return connector.desktopFolder() + QLatin1Char('/'); }
-    QString archive() const { return desktop() + QStringLiteral("HelixSetup.zip"); }
-    QString unpacked() const { return desktop() + QStringLiteral("HelixSetup/"); }
-    QString installer() const { return unpacked() + QStringLiteral("HelixSetup.exe"); }
+    QString archive(const QString &name = QStringLiteral("HelixSetup.zip")) const { return desktop() + name; }
+    QString unpacked(const QString &name = QStringLiteral("HelixSetup/")) const { return desktop() + name; }
     QJsonObject folder() const { return {{QStringLiteral("folder"), desktop()}}; }
 
-    /// The frames of an installation that downloads the archive, up to the unpacking, without the steps.
+    /// The frames of an installation, up to the unpacking, without the steps.
     QList<QJsonObject> downloading() const
     {
         return {started, messageFrame(1003, folder()), messageFrame(1004), messageFrame(1004, folder())};
     }
-    /// The frames of an installation that finds the archive on the desktop, up to the unpacking.
-    QList<QJsonObject> reusing() const
+    QJsonObject setupStarted(const QString &unpackedAs = QStringLiteral("HelixSetup/")) const
     {
-        return {started, messageFrame(1004, {{QStringLiteral("percent"), 0}}), messageFrame(1004, folder())};
+        return messageFrame(1009, {{QStringLiteral("path"), unpacked(unpackedAs) + QStringLiteral("HelixSetup.exe")}});
     }
-    QJsonObject setupStarted() const { return messageFrame(1009, {{QStringLiteral("path"), installer()}}); }
 
     QList<QJsonObject> frames(int from = 0) const
     {
@@ -106,10 +103,11 @@ struct Station
     }
 
     /// Expects the debug line the system defines for 7-Zip's command.
-    void expectUnpackerStart(const QString &program) const
+    void expectUnpackerStart(const QString &program, const QString &archiveName, const QString &unpackedAs) const
     {
-        const QString line = QStringLiteral("Start command: ") + program + QStringLiteral(" x ") + archive() +
-                             QStringLiteral(" -o") + unpacked() + QStringLiteral(" -r -y");
+        const QString line = QStringLiteral("Start command: ") + program + QStringLiteral(" x ") +
+                             archive(archiveName) + QStringLiteral(" -o") + unpacked(unpackedAs) +
+                             QStringLiteral(" -r -y");
         QTest::ignoreMessage(QtDebugMsg, line.toUtf8().constData());
     }
 
@@ -189,49 +187,63 @@ void TestHelixInstall::initTestCase()
 
 void TestHelixInstall::installs_data()
 {
-    QTest::addColumn<bool>("onDesktop");
     QTest::addColumn<ArchiveServer::Mode>("mode");
-    QTest::addColumn<bool>("earlierUnpacking"); // files of an earlier unpacking in the unpack folder
+    QTest::addColumn<bool>("planted");           // an archive of someone else's is on the desktop under the name
+    QTest::addColumn<QString>("unpackedBefore"); // "HelixSetup/" before: none, "ours" or "the user's"
 
-    QTest::addRow("downloaded in pieces") << false << ArchiveServer::Mode::Slow << false;
-    QTest::addRow("downloaded without a size") << false << ArchiveServer::Mode::NoLength << false;
-    QTest::addRow("archive already on the desktop") << true << ArchiveServer::Mode::Serve << false;
-    QTest::addRow("over an earlier unpacking") << true << ArchiveServer::Mode::Serve << true;
+    QTest::addRow("downloaded in pieces") << ArchiveServer::Mode::Slow << false << QString();
+    QTest::addRow("downloaded without a size") << ArchiveServer::Mode::NoLength << false << QString();
+    // Only an archive the connector downloaded itself is unpacked and run.
+    QTest::addRow("a planted archive") << ArchiveServer::Mode::Serve << true << QString();
+    QTest::addRow("over an earlier unpacking of ours") << ArchiveServer::Mode::Serve << false << QStringLiteral("ours");
+    QTest::addRow("beside a folder of the user's")
+        << ArchiveServer::Mode::Serve << false << QStringLiteral("the user's");
 }
 
 void TestHelixInstall::installs()
 {
-    QFETCH(bool, onDesktop);
     QFETCH(ArchiveServer::Mode, mode);
-    QFETCH(bool, earlierUnpacking);
+    QFETCH(bool, planted);
+    QFETCH(QString, unpackedBefore);
 
     Station station(server.baseUrl());
     server.setFile(goodArchive);
     server.setMode(mode);
-    const int requestsBefore = server.requestCount();
-    if (onDesktop)
-        QVERIFY(QFile::copy(goodArchive, station.archive()));
-    if (earlierUnpacking) {
-        for (const QString &name :
-             {QStringLiteral("stale.txt"), QStringLiteral("old/left.dll"), QStringLiteral("HelixSetup.exe")})
-            QVERIFY(writeFile(station.unpacked() + name, "from an earlier installation"));
-    }
     QVERIFY(station.open());
+    QString error;
+    if (planted)
+        QVERIFY2(makeArchive(station.archive(), {{QStringLiteral("HelixSetup.exe"), "planted", true, 0}}, &error),
+                 qPrintable(error));
+    const QByteArray plantedBytes = readFile(station.archive());
+    if (unpackedBefore == QLatin1String("ours")) {
+        // What an earlier installation of this connector left: the folder with its marker, and its archive.
+        QVERIFY(station.install().endsWith(station.setupStarted()));
+        QVERIFY(QFile::remove(station.archive()));
+        station.connector.launcher.starts.clear();
+    }
+    const QStringList before{QStringLiteral("stale.txt"), QStringLiteral("old/left.dll"),
+                             QStringLiteral("HelixSetup.exe")};
+    for (const QString &name : before) {
+        if (!unpackedBefore.isEmpty())
+            QVERIFY(writeFile(station.unpacked() + name, "from before"));
+    }
+    const QString archiveName = planted ? QStringLiteral("HelixSetup-2.zip") : QStringLiteral("HelixSetup.zip");
+    const QString unpackedAs =
+        unpackedBefore == QLatin1String("the user's") ? QStringLiteral("HelixSetup-2/") : QStringLiteral("HelixSetup/");
     // The installation's own debug lines: 7-Zip's command and its exit status.
-    station.expectUnpackerStart(unpackerProgram());
+    station.expectUnpackerStart(unpackerProgram(), archiveName, unpackedAs);
     QTest::ignoreMessage(QtDebugMsg, "Zip extraction status: 0");
+    const int requestsBefore = server.requestCount();
     const QList<QJsonObject> frames = station.install();
 
-    QCOMPARE(withoutSteps(frames), (onDesktop ? station.reusing() : station.downloading()) << station.setupStarted());
+    QCOMPARE(withoutSteps(frames), station.downloading() << station.setupStarted(unpackedAs));
+    QCOMPARE(server.requestCount(), requestsBefore + 1);
+    QCOMPARE(server.requestedPaths().last(), archivePath);
     const QList<int> percents = steps(frames);
-    QCOMPARE(server.requestCount(), requestsBefore + (onDesktop ? 0 : 1));
-    QVERIFY(onDesktop || server.requestedPaths().last() == archivePath);
-    if (onDesktop) {
-        QCOMPARE(percents, QList<int>());
-    } else if (mode == ArchiveServer::Mode::NoLength) {
+    if (mode == ArchiveServer::Mode::NoLength) {
         // Without a size there is no percentage while the data arrives, only the whole at the end.
         QVERIFY(std::all_of(percents.cbegin(), percents.cend(), [](int step) { return step == 100; }));
-    } else {
+    } else if (mode == ArchiveServer::Mode::Slow) {
         // Several steps, rising, ending at 100.
         QVERIFY2(percents.size() >= 3, qPrintable(QString::number(percents.size())));
         QVERIFY(std::is_sorted(percents.cbegin(), percents.cend()) && percents.first() >= 0);
@@ -239,18 +251,24 @@ void TestHelixInstall::installs()
         QVERIFY(std::any_of(percents.cbegin(), percents.cend(), [](int step) { return step > 0 && step < 100; }));
     }
 
-    // The installer is started in its own folder, without arguments.
+    // The downloaded installer is started in its own folder, without arguments.
     QCOMPARE(station.connector.launcher.starts.size(), 1);
     const RecordingLauncher::Start start = station.connector.launcher.starts.first();
-    QCOMPARE(start.program, station.installer());
+    QCOMPARE(start.program, station.unpacked(unpackedAs) + QStringLiteral("HelixSetup.exe"));
     QCOMPARE(start.arguments, QStringList());
-    QCOMPARE(QDir::cleanPath(start.workingDirectory), QDir::cleanPath(station.unpacked()));
-
-    QCOMPARE(readFile(station.archive()), readFile(goodArchive));
-    QCOMPARE(entries(station.desktop()), (QStringList{QStringLiteral("HelixSetup"), QStringLiteral("HelixSetup.zip")}));
-    QCOMPARE(entries(station.unpacked()),
-             (QStringList{QStringLiteral("HelixSetup.exe"), QStringLiteral("data"), QStringLiteral("readme.txt")}));
-    QCOMPARE(readFile(station.installer()), standInInstaller());
+    QCOMPARE(QDir::cleanPath(start.workingDirectory), QDir::cleanPath(station.unpacked(unpackedAs)));
+    QCOMPARE(readFile(start.program), standInInstaller());
+    QCOMPARE(readFile(station.archive(archiveName)), readFile(goodArchive));
+    QCOMPARE(entries(station.unpacked(unpackedAs)),
+             (QStringList{QStringLiteral(".sanvero-connector-unpacked"), QStringLiteral("HelixSetup.exe"),
+                          QStringLiteral("data"), QStringLiteral("readme.txt")}));
+    // Someone else's archive and folder are left as they were.
+    if (planted)
+        QCOMPARE(readFile(station.archive()), plantedBytes);
+    if (unpackedBefore == QLatin1String("the user's")) {
+        for (const QString &name : before)
+            QCOMPARE(readFile(station.unpacked() + name), QByteArray("from before"));
+    }
 }
 
 void TestHelixInstall::downloadsOverHttps_data()
@@ -339,31 +357,25 @@ void TestHelixInstall::failedDownloadLeavesNoArchive()
 void TestHelixInstall::brokenArchiveStartsNothing_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<bool>("downloaded");
-
-    QTest::addRow("garbage on the desktop") << QStringLiteral("garbage.zip") << false;
-    QTest::addRow("garbage downloaded") << QStringLiteral("garbage.zip") << true;
-    QTest::addRow("empty file on the desktop") << QStringLiteral("empty.zip") << false;
-    QTest::addRow("truncated archive on the desktop") << QStringLiteral("truncated.zip") << false;
-    QTest::addRow("archive without the installer") << QStringLiteral("no installer.zip") << false;
+    QTest::addRow("garbage") << QStringLiteral("garbage.zip");
+    QTest::addRow("empty file") << QStringLiteral("empty.zip");
+    QTest::addRow("truncated archive") << QStringLiteral("truncated.zip");
+    QTest::addRow("archive without the installer") << QStringLiteral("no installer.zip");
     // 7-Zip asks for the password; with nothing to read from it gives up instead of waiting forever.
-    QTest::addRow("archive behind a password") << QStringLiteral("encrypted.zip") << false;
+    QTest::addRow("archive behind a password") << QStringLiteral("encrypted.zip");
 }
 
 void TestHelixInstall::brokenArchiveStartsNothing()
 {
     QFETCH(QString, file);
-    QFETCH(bool, downloaded);
 
     Station station(server.baseUrl());
     server.setFile(shared.filePath(file));
     server.setMode(ArchiveServer::Mode::Serve);
-    QVERIFY(downloaded || QFile::copy(shared.filePath(file), station.archive()));
     QVERIFY(station.open());
 
     // 7-Zip may have written part of the files before it gave up; none of them is started.
-    QCOMPARE(withoutSteps(station.install()), (downloaded ? station.downloading() : station.reusing())
-                                                  << errorFrame(1010));
+    QCOMPARE(withoutSteps(station.install()), station.downloading() << errorFrame(1010));
     QCOMPARE(station.connector.launcher.starts.size(), 0);
 }
 
@@ -391,19 +403,21 @@ void TestHelixInstall::proxyAsksForCredentials()
 void TestHelixInstall::installerThatCannotStart()
 {
     Station station(server.baseUrl());
+    server.setFile(goodArchive);
+    server.setMode(ArchiveServer::Mode::Serve);
     station.connector.launcher.result = false;
-    QVERIFY(QFile::copy(goodArchive, station.archive()));
     QVERIFY(station.open());
 
     // 1009 goes out just before the start is tried; the failed start follows as 1010.
-    QCOMPARE(station.install(), station.reusing() << station.setupStarted() << errorFrame(1010));
+    QCOMPARE(withoutSteps(station.install()), station.downloading() << station.setupStarted() << errorFrame(1010));
     QCOMPARE(station.connector.launcher.starts.size(), 1);
 }
 
 void TestHelixInstall::unpackerMissing()
 {
     Station station(server.baseUrl());
-    QVERIFY(QFile::copy(goodArchive, station.archive()));
+    server.setFile(goodArchive);
+    server.setMode(ArchiveServer::Mode::Serve);
     QVERIFY(station.open());
     // No 7-Zip beside the test program and none on this PATH: the place it should be is tried.
     const QTemporaryDir emptyFolder;
@@ -414,7 +428,7 @@ void TestHelixInstall::unpackerMissing()
     qputenv("PATH", path);
     QCOMPARE(tried, QCoreApplication::applicationDirPath() + QStringLiteral("/7-Zip/7z"));
 
-    QCOMPARE(frames, station.reusing() << errorFrame(1010));
+    QCOMPARE(withoutSteps(frames), station.downloading() << errorFrame(1010));
     QCOMPARE(station.connector.launcher.starts.size(), 0);
 }
 
@@ -486,10 +500,13 @@ void TestHelixInstall::secondRequestJoinsTheRunningInstallation()
     QCOMPARE(withoutSteps(all), station.downloading() << station.setupStarted());
     QCOMPARE(station.connector.launcher.starts.size(), 1);
 
-    // Once it is over, a new request starts a new installation, which finds the archive.
-    QCOMPARE(station.install(), station.reusing() << station.setupStarted());
+    // Once it is over, a new request starts a new installation, which downloads afresh beside the first archive
+    // and unpacks into the folder it made before.
+    holding.setMode(ArchiveServer::Mode::Serve);
+    QCOMPARE(withoutSteps(station.install()), station.downloading() << station.setupStarted());
     QCOMPARE(station.connector.launcher.starts.size(), 2);
-    QCOMPARE(holding.requestCount(), 1);
+    QCOMPARE(holding.requestCount(), 2);
+    QCOMPARE(readFile(station.archive(QStringLiteral("HelixSetup-2.zip"))), readFile(goodArchive));
 }
 
 void TestHelixInstall::whileUnpacking_data()
@@ -503,8 +520,10 @@ void TestHelixInstall::whileUnpacking()
 {
     QFETCH(bool, killed);
 
-    Station station(server.baseUrl());
-    QVERIFY(QFile::copy(largeArchive, station.archive()));
+    ArchiveServer large;
+    large.setFile(largeArchive);
+    QVERIFY(large.listen());
+    Station station(large.baseUrl());
     QVERIFY(station.open());
     station.page.sendJson(installCommand());
     QProcess *unpacker = nullptr;
@@ -515,14 +534,14 @@ void TestHelixInstall::whileUnpacking()
     // Hold the real 7-Zip in the middle of its work: an answer at all shows the unpacking does not hold up
     // the channel.
     QVERIFY(::kill(pid, SIGSTOP) == 0);
-    QCOMPARE(station.settle(), station.reusing());
+    QCOMPARE(withoutSteps(station.settle()), station.downloading());
     if (killed)
         unpacker->kill();
     ::kill(pid, SIGCONT);
 
-    QTRY_COMPARE_WITH_TIMEOUT(station.frames().size(), 5, 20000);
-    QCOMPARE(station.settle(), station.reusing()
-                                   << errorFrame(2) << (killed ? errorFrame(1010) : station.setupStarted()));
+    QTRY_VERIFY_WITH_TIMEOUT(station.page.codes().contains(killed ? 1010 : 1009), 20000);
+    QCOMPARE(withoutSteps(station.settle()),
+             station.downloading() << errorFrame(2) << (killed ? errorFrame(1010) : station.setupStarted()));
     QCOMPARE(station.connector.launcher.starts.size(), killed ? 0 : 1);
 }
 

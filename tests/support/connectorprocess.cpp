@@ -39,7 +39,9 @@ QString ConnectorProcess::buildDir()
 
 QJsonObject ConnectorProcess::defaultConfiguration()
 {
-    return QJsonObject{{QStringLiteral("sessionids"), QStringLiteral("test")}};
+    // The tests' application folders are temporary ones; a test of the folder box says otherwise.
+    return QJsonObject{{QStringLiteral("sessionids"), QStringLiteral("test")},
+                       {QStringLiteral("unknown_application_folders"), QStringLiteral("allow")}};
 }
 
 QString ConnectorProcess::configPath() const

@@ -11,7 +11,9 @@ ConnectorConfiguration testConfiguration(const QJsonObject &keys)
     QJsonObject file{{QStringLiteral("sessionids"), QStringLiteral("test")},
                      {QStringLiteral("download_server"), QStringLiteral("https://download.invalid")},
                      {QStringLiteral("polysomno_database"), QStringLiteral("sqlite")},
-                     {QStringLiteral("listen_address"), QStringLiteral("127.0.0.1")}};
+                     {QStringLiteral("listen_address"), QStringLiteral("127.0.0.1")},
+                     // The tests' application folders are temporary ones; the folder tests say otherwise.
+                     {QStringLiteral("unknown_application_folders"), QStringLiteral("allow")}};
     for (auto it = keys.constBegin(); it != keys.constEnd(); ++it)
         file.insert(it.key(), it.value());
     const ConfigurationResult result = parseConfiguration(QJsonDocument(file).toJson());

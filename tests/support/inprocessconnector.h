@@ -108,7 +108,8 @@ public:
     struct Options
     {
         /// Keys of the configuration file, read as the connector reads its file; they replace the test's
-        /// defaults ("sessionids", a download server that is never reached, the SQLite database, loopback).
+        /// defaults ("sessionids", a download server that is never reached, the SQLite database, loopback,
+        /// every application folder allowed).
         QJsonObject configuration;
         QString decisionsFile; // empty: decisions kept in memory
         /// Where waiting exams are remembered; empty: a file in the connector's own temporary folder.

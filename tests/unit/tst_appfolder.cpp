@@ -1,7 +1,8 @@
-// The application folder rule: only absolute local folders, in both systems' spellings.
+// The application folder rule: only absolute local folders, in both systems' spellings; which are listed.
 #include <QTest>
 
 #include "protocol/appfolder.h"
+#include "protocol/applicationfolders.h"
 
 class TestAppFolder : public QObject
 {
@@ -12,6 +13,8 @@ private slots:
     void acceptable();
     void trailingSeparatorIsAdded_data();
     void trailingSeparatorIsAdded();
+    void listedFolders_data();
+    void listedFolders();
 };
 
 void TestAppFolder::acceptable_data()
@@ -75,6 +78,42 @@ void TestAppFolder::trailingSeparatorIsAdded()
     QFETCH(QString, path);
     QFETCH(QString, joined);
     QCOMPARE(AppFolder(path).join(QStringLiteral("XCHG")), joined);
+}
+
+void TestAppFolder::listedFolders_data()
+{
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QString>("named"); // by the page
+    QTest::addColumn<bool>("onWindows");
+    QTest::addColumn<bool>("elsewhere");
+    QTest::addRow("same") << QStringLiteral("C:/Helix") << QStringLiteral("C:/Helix") << true << true;
+    QTest::addRow("trailing separator") << QStringLiteral("C:/Helix") << QStringLiteral("C:/Helix/") << true << true;
+    QTest::addRow("doubled separators and a dot")
+        << QStringLiteral("/opt//helix/") << QStringLiteral("/opt/./helix") << true << true;
+    QTest::addRow("backslashes") << QStringLiteral("C:\\Helix\\") << QStringLiteral("C:/Helix") << true << false;
+    // Windows compares names without regard to case; elsewhere they are other folders.
+    QTest::addRow("letter case") << QStringLiteral("C:\\Program Files\\Helix")
+                                 << QStringLiteral("c:\\PROGRAM FILES\\helix\\") << true << false;
+    QTest::addRow("a sub-folder") << QStringLiteral("/opt/helix") << QStringLiteral("/opt/helix/bin") << false << false;
+    QTest::addRow("a parent") << QStringLiteral("/opt/helix") << QStringLiteral("/opt") << false << false;
+    QTest::addRow("a longer name") << QStringLiteral("/opt/helix") << QStringLiteral("/opt/helix2") << false << false;
+    QTest::addRow("root") << QStringLiteral("/") << QStringLiteral("//") << true << true;
+    QTest::addRow("nothing named") << QStringLiteral("/") << QString() << false << false;
+}
+
+void TestAppFolder::listedFolders()
+{
+    QFETCH(QString, listed);
+    QFETCH(QString, named);
+    QFETCH(bool, onWindows);
+    QFETCH(bool, elsewhere);
+#ifdef Q_OS_WIN
+    Q_UNUSED(elsewhere)
+    QCOMPARE(ApplicationFolders({listed}).lists(named), onWindows);
+#else
+    Q_UNUSED(onWindows)
+    QCOMPARE(ApplicationFolders({listed}).lists(named), elsewhere);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestAppFolder)

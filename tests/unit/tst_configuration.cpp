@@ -23,6 +23,8 @@ private slots:
     void listenAddress();
     void unknownOrigins_data();
     void unknownOrigins();
+    void applicationFolders_data();
+    void applicationFolders();
     void downloadServerRules_data();
     void downloadServerRules();
 };
@@ -211,6 +213,54 @@ void TestConfiguration::unknownOrigins()
     QCOMPARE(result.outcome, outcome);
     if (outcome == ConfigurationOutcome::Accepted)
         QCOMPARE(result.configuration.unknownOrigins, unknown);
+}
+
+void TestConfiguration::applicationFolders_data()
+{
+    QTest::addColumn<QByteArray>("keys"); // beside "sessionids"
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<UnknownPolicy>("unknown");
+#ifdef Q_OS_WIN
+    const QString folder = QStringLiteral("C:\\Helix\\");
+    const QByteArray folderJson = R"("C:\\Helix\\")";
+#else
+    const QString folder = QStringLiteral("/opt/helix/");
+    const QByteArray folderJson = R"("/opt/helix/")";
+#endif
+    const QStringList none;
+    const auto ask = UnknownPolicy::Ask;
+    QTest::addRow("ask, no folders by default") << QByteArray() << true << none << ask;
+    QTest::addRow("a folder") << "\"application_folders\": [" + folderJson + "]" << true << QStringList{folder} << ask;
+    QTest::addRow("refuse") << QByteArray(R"("unknown_application_folders": "refuse")") << true << none
+                            << UnknownPolicy::Refuse;
+    QTest::addRow("allow") << QByteArray(R"("unknown_application_folders": "allow")") << true << none
+                           << UnknownPolicy::Allow;
+    // Unusable values are refused like those of the other optional keys.
+    QTest::addRow("folders not an array") << "\"application_folders\": " + folderJson << false << none << ask;
+    QTest::addRow("a folder not text") << QByteArray(R"("application_folders": [7])") << false << none << ask;
+    QTest::addRow("a relative folder") << QByteArray(R"("application_folders": ["helix"])") << false << none << ask;
+    QTest::addRow("a network share") << QByteArray(R"("application_folders": ["\\\\server\\share\\"])") << false << none
+                                     << ask;
+    QTest::addRow("a folder with ..") << QByteArray(R"("application_folders": ["/opt/../home"])") << false << none
+                                      << ask;
+    QTest::addRow("unknown word") << QByteArray(R"("unknown_application_folders": "Allow")") << false << none << ask;
+    QTest::addRow("null") << QByteArray(R"("unknown_application_folders": null)") << false << none << ask;
+}
+
+void TestConfiguration::applicationFolders()
+{
+    QFETCH(QByteArray, keys);
+    QFETCH(bool, accepted);
+    QFETCH(QStringList, folders);
+    QFETCH(UnknownPolicy, unknown);
+    const ConfigurationResult result =
+        parseConfiguration("{\"sessionids\": \"\"" + (keys.isEmpty() ? QByteArray() : ", " + keys) + "}");
+    QCOMPARE(result.outcome, accepted ? ConfigurationOutcome::Accepted : ConfigurationOutcome::Invalid);
+    if (!accepted)
+        return;
+    QCOMPARE(result.configuration.applicationFolders, folders);
+    QCOMPARE(result.configuration.unknownApplicationFolders, unknown);
 }
 
 void TestConfiguration::downloadServerRules_data()
