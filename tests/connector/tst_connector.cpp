@@ -2,6 +2,7 @@
 // application folders it refuses before any bridge sees them.
 #include <QDir>
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -88,31 +89,38 @@ void TestConnector::updateCheck()
 void TestConnector::folderOnANetworkDrive_data()
 {
     QTest::addColumn<QString>("type");
-    QTest::addColumn<QJsonObject>("args");
-    QTest::addRow("an exam") << QStringLiteral("AUDIOMETRY")
-                             << QJsonObject{{QStringLiteral("command"), QStringLiteral("START_AUDIOMETRY")}};
-    QTest::addRow("an installation") << QStringLiteral("AUDIOMETRY")
-                                     << QJsonObject{{QStringLiteral("command"), QStringLiteral("INSTALL_HELIX")}};
-    QTest::addRow("a registration") << QStringLiteral("POLYSOMNO")
-                                    << QJsonObject{{QStringLiteral("command"), QStringLiteral("START_POLYSOMNO")}};
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("listed"); // in "application_folders"
+    QTest::addColumn<int>("answer");
+    QTest::addRow("an exam") << QStringLiteral("AUDIOMETRY") << QStringLiteral("START_AUDIOMETRY") << false << 2;
+    QTest::addRow("an installation") << QStringLiteral("AUDIOMETRY") << QStringLiteral("INSTALL_HELIX") << false << 2;
+    QTest::addRow("a registration") << QStringLiteral("POLYSOMNO") << QStringLiteral("START_POLYSOMNO") << false << 2;
+    QTest::addRow("an exam, folder listed")
+        << QStringLiteral("AUDIOMETRY") << QStringLiteral("START_AUDIOMETRY") << true << int(HELIX_NOT_INSTALLED);
 }
 
-// A drive letter mapped to a share is as remote as the share: refused with 2, nothing written or started there.
+// A drive letter mapped to a share is as remote as the share: refused with 2, nothing written or started there,
+// whatever the policy for unlisted folders ("allow" in these tests), unless the configuration lists the folder.
 void TestConnector::folderOnANetworkDrive()
 {
     QFETCH(QString, type);
-    QFETCH(QJsonObject, args);
+    QFETCH(QString, command);
+    QFETCH(bool, listed);
+    QFETCH(int, answer);
     QTemporaryDir mapped;
+    const QString folder = mapped.path() + QStringLiteral("/Helix/");
     InProcessConnector::Options options;
-    options.isRemoteDrive = [&](const QString &folder) { return folder.startsWith(mapped.path()); };
+    options.isRemoteDrive = [&](const QString &path) { return path.startsWith(mapped.path()); };
+    if (listed)
+        options.configuration.insert(QStringLiteral("application_folders"), QJsonArray{folder});
     InProcessConnector connector(options);
     PageClient page;
     QVERIFY(page.open(connector.url()));
     page.sendJson(QJsonObject{{QStringLiteral("type"), type},
-                              {QStringLiteral("appPath"), mapped.path() + QStringLiteral("/Helix/")},
-                              {QStringLiteral("args"), args}});
+                              {QStringLiteral("appPath"), folder},
+                              {QStringLiteral("args"), QJsonObject{{QStringLiteral("command"), command}}}});
     QVERIFY(page.waitForFrames(1));
-    QCOMPARE(page.codes(), QList<int>{INVALID_ARGUMENTS});
+    QCOMPARE(page.codes().first(), answer);
     QCOMPARE(QDir(mapped.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(QDir(connector.desktopFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(connector.launcher.starts.size(), 0);
