@@ -48,6 +48,8 @@ AppPublisher=SANvero
 DefaultDirName={autopf}\{#AppName}
 DefaultGroupName={#AppName}
 DisableProgramGroupPage=yes
+; Qt 6 runs on Windows 10 1809 (build 17763) and later.
+MinVersion=10.0.17763
 ; Program Files and the all-users Startup folder need administrator rights; it also keeps the configuration
 ; file out of reach of the operator's account.
 PrivilegesRequired=admin
@@ -61,8 +63,10 @@ OutputDir=..\..\build\installer
 Compression=lzma2
 SolidCompression=yes
 WizardStyle=modern
-; A running connector holds its executable and DLLs open.
+; A running connector holds its executable and DLLs open: the Restart Manager closes it, in every session, and
+; starts it again after the update with its configuration argument (the connector registers for that).
 CloseApplications=yes
+RestartApplications=yes
 UninstallDisplayIcon={app}\{#AppExeName}
 UninstallDisplayName={#AppName}
 SetupIconFile=sanvero-connector.ico
@@ -98,7 +102,9 @@ Name: "{commonstartup}\{#AppName}"; Filename: "{app}\{#AppExeName}"; Parameters:
     WorkingDir: "{app}"; Tasks: startatlogon
 Name: "{group}\{#AppName}"; Filename: "{app}\{#AppExeName}"; Parameters: """{app}\{#ConfigFile}"""; \
     WorkingDir: "{app}"
-Name: "{group}\Edit configuration"; Filename: "{sys}\notepad.exe"; Parameters: """{app}\{#ConfigFile}"""
+; Notepad with administrator rights (set on the shortcut below): an operator's account cannot save under Program Files.
+Name: "{group}\Edit configuration"; Filename: "{sys}\notepad.exe"; Parameters: """{app}\{#ConfigFile}"""; \
+    AfterInstall: RunShortcutAsAdministrator(ExpandConstant('{group}\Edit configuration.lnk'))
 
 [Run]
 Filename: "{tmp}\vc_redist.{#Arch}.exe"; Parameters: "/install /quiet /norestart"; \
@@ -107,11 +113,30 @@ Filename: "{app}\{#AppExeName}"; Parameters: """{app}\{#ConfigFile}"""; WorkingD
     Description: "Start the connector now"; Flags: nowait postinstall skipifsilent runasoriginaluser
 
 [UninstallRun]
-Filename: "{sys}\taskkill.exe"; Parameters: "/F /IM {#AppExeName}"; Flags: runhidden; RunOnceId: "StopConnector"
+; Asks the connectors running from this installation, in every session, to close (through the Restart Manager), so
+; their files can be removed; a request they answer, not a forced end of every program of that name.
+Filename: "{app}\{#AppExeName}"; Parameters: "--close-running"; Flags: runhidden waituntilterminated; \
+    RunOnceId: "CloseConnectors"
 
 [Code]
 const
   AccessDriverKey = 'SOFTWARE\ODBC\ODBCINST.INI\Microsoft Access Driver (*.mdb, *.accdb)';
+
+{ Sets "Run as administrator" on a shortcut: the RunAsUser bit (0x2000) of the link flags, bytes 21 to 24 of the
+  shell link header, whose first four bytes are its size, 0x4C. }
+procedure RunShortcutAsAdministrator(Link: String);
+var
+  Bytes: AnsiString;
+begin
+  if LoadStringFromFile(Link, Bytes) and (Length(Bytes) > 24) and (Ord(Bytes[1]) = $4C) then
+  begin
+    Bytes[22] := Chr(Ord(Bytes[22]) or $20);
+    if not SaveStringToFile(Link, Bytes, False) then
+      Log('Cannot mark ' + Link + ' to run as administrator');
+  end
+  else
+    Log('Not a shell link: ' + Link);
+end;
 
 function VcRedistShipped(): Boolean;
 begin

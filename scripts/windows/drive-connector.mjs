@@ -4,7 +4,9 @@
 //        --archive ZIP --installer EXE --example GDTEXAMPLE_H
 //     Starts DIR\sanvero-connector.exe with a configuration in --work, then runs an exam (twice, the
 //     second time with the audiometry application running), a registration, an installation from a local
-//     download server and a network-share path, checking frames and files. Prints the figures.
+//     download server (its installer started through the shell, as one that asks for administrator rights
+//     would be) and a network-share path, and starts a second connector, which must end at once, checking
+//     frames and files. Prints the figures.
 //   node drive-connector.mjs answers [--origin ORIGIN] [--refused-origin ORIGIN] [--odbc-somno WINPATH]
 //     Checks that a running connector answers a command, that a page of the refused origin is turned away, and
 //     that a registration goes to the Access database over ODBC, which Wine lacks (error 2007); WINPATH must be
@@ -208,6 +210,34 @@ async function installation(page, installerBytes) {
     console.log(`figure: INSTALL_HELIX to 1009 (download and 7z.exe): ${ms.toFixed(0)} ms`);
 }
 
+/** The connector's log files in the prefix's local application data folders, whoever the Wine user is. */
+function connectorLogs() {
+    const users = path.join(process.env.WINEPREFIX, 'drive_c', 'users');
+    return fs.readdirSync(users).map((user) => path.join(users, user, 'AppData', 'Local', 'SANvero',
+        'SANvero Connector', 'connector.log')).filter((file) => fs.existsSync(file));
+}
+
+/** One connector per session: a second start ends at once, with status 0, and the first one serves on, alone in
+ * its log file. */
+async function secondStart(page, exe, config, cwd) {
+    const sent = performance.now();
+    const second = spawn(wine64, [exe, windowsPath(config)], { cwd, stdio: ['ignore', 'ignore', 'ignore'] });
+    const code = await Promise.race([
+        new Promise((resolve) => second.once('exit', resolve)),
+        new Promise((resolve) => setTimeout(() => resolve('still running'), startBoundMs)),
+    ]);
+    const ms = performance.now() - sent;
+    if (code === 'still running') second.kill();
+    check(code === 0, 'a second connector in the same session ends at once with status 0', String(code));
+    page.send({});
+    const answer = await page.next();
+    check(sameJson(answer, { error: 2 }), 'the first connector serves on', JSON.stringify(answer));
+    const logs = connectorLogs();
+    const starts = logs.map((file) => fs.readFileSync(file, 'utf8').split(' started, configuration ').length - 1);
+    check(sameJson(starts, [1]), 'the log file holds the first connector\'s start only', JSON.stringify(starts));
+    console.log(`figure: second start to its end: ${ms.toFixed(0)} ms`);
+}
+
 let helixAppPath = '';
 let somnoAppPath = '';
 
@@ -243,6 +273,7 @@ async function smoke(options) {
         await exam(page, linuxPath(helixAppPath), exampleRequestBytes(options.example), () => log);
         await registration(page, linuxPath(somnoAppPath));
         await installation(page, fs.readFileSync(options.installer));
+        await secondStart(page, exe, config, options.connector);
         page.close();
     } catch (error) {
         check(false, 'the smoke run went through', error.message);

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The Inno Setup installer under Wine and Xvfb (its setup needs a display even when silent): compiled,
-# installed, started by its logon shortcut, updated with a changed connector.json, removed. Its compiler,
+# refused on Windows 8.1, installed, started by its logon shortcut, updated with a changed connector.json, removed. Its compiler,
 # setup and uninstaller are 32-bit Windows programs: wine-checks.sh runs this only where the host
 # executes 32-bit programs.
 #   scripts/windows/inno-checks.sh WORK [STARTED]    (run by wine-checks.sh, with its Wine prefix)
@@ -21,6 +21,11 @@ run_setup() {
     wine "$@" /VERYSILENT /SUPPRESSMSGBOXES /LOG="$(winpath "$work/installer/$(basename "$1").log")"
     wineserver -w
 }
+edit_entry="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/SANvero Connector/Edit configuration.lnk"
+# The shell link's RunAsUser flag: bit 0x20 of its 22nd byte.
+edit_entry_elevates() {
+    flags=$(od -An -tu1 -j21 -N1 "$edit_entry") && [ $((flags & 32)) -ne 0 ]
+}
 same_files_as_msi() {
     program_files | diff -u "$work/msi/installed-files" - >&2
 }
@@ -28,11 +33,17 @@ same_files_as_msi() {
 "$wine64" reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d windows /f >/dev/null
 
 phase "Inno Setup: installing"
+"$wine64" winecfg -v win81
+check "on Windows 8.1 the setup refuses to install" sh -c '! wine "$1" /VERYSILENT /SUPPRESSMSGBOXES && [ ! -e "$2" ]' \
+    sh "$setup" "$app/sanvero-connector.exe"
+wineserver -w
+"$wine64" winecfg -v win10
 run_setup "$setup"
 check "the installed tree holds the connector, TLS backend, platform plugin, SQL drivers and 7-Zip" installed_tree
 check "the same program files as the MSI package" same_files_as_msi
 check "a new installation writes the default connector.json" holds_default_config
 check "the logon shortcut is in the all-users Startup folder" test -f "$startup_folder/SANvero Connector.lnk"
+check "the start menu's Edit configuration opens Notepad with administrator rights" edit_entry_elevates
 start_by_logon_shortcut
 check "the connector started by its shortcut answers" answers
 stop_connector

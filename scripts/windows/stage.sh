@@ -27,7 +27,7 @@ done
 
 # What the connector cannot work without, each named so a missing one is plain in the log.
 status=0
-for file in "$exe" Qt6Core.dll Qt6WebSockets.dll Qt6Sql.dll platforms/qwindows.dll tls/qschannelbackend.dll \
+for file in "$exe" Qt6Core.dll Qt6Network.dll Qt6Sql.dll platforms/qwindows.dll tls/qschannelbackend.dll \
     sqldrivers/qsqlodbc.dll sqldrivers/qsqlite.dll libstdc++-6.dll libwinpthread-1.dll 7-Zip/7z.exe; do
     if [ ! -f "$staging/bin/$file" ]; then
         echo "stage: $file missing from $staging/bin" >&2

@@ -13,6 +13,7 @@
 #include "app/updateprompt.h"
 #include "connector/connector.h"
 #include "platform/connectorlog.h"
+#include "platform/tlsbackend.h"
 #include "update/updatecheck.h"
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -22,6 +23,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     const QStringList arguments = QCoreApplication::arguments();
     qCInfo(connectorLog).noquote() << "SANvero Connector" << Connector::versionText() << "started, configuration"
                                    << arguments.value(1, QStringLiteral("(none)"));
+    // Before anything of the connector touches the network.
+    chooseTlsBackend();
     const ConfigurationResult result = readConfiguration(arguments);
     if (result.outcome != ConfigurationOutcome::Accepted)
         refuseToStart(result.outcome);

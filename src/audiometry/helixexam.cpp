@@ -187,7 +187,11 @@ void HelixExam::watchHelixFolder()
     }
 
     const QString path = resultFilePath();
-    if (!QFile::exists(path) || !resultFileSettled(path))
+    if (!QFile::exists(path)) {
+        failedTakes = 0;
+        return;
+    }
+    if (!resultFileSettled(path))
         return;
 
     // Requests and results are dated by the same clock, the file system's.
@@ -220,8 +224,15 @@ bool HelixExam::take(const QString &path, const QDateTime &modified)
     QDir().mkpath(claimed);
     const QString target = freeResultName(claimed, modified);
     const FileOperations::Taken taken = settings.files->take(path, target);
-    if (!taken.moved)
-        return false; // held by its writer: tried again at the next tick
+    if (!taken.moved) {
+        // Held by its writer: tried again at the next tick.
+        ++failedTakes;
+        if (failedTakes == failedTakesBeforeLog || failedTakes % failedTakesBetweenLogs == 0)
+            qCWarning(connectorLog).noquote()
+                << "Result file" << path << "cannot be taken yet, tried" << failedTakes << "times:" << taken.error;
+        return false;
+    }
+    failedTakes = 0;
     claimedPath = target;
     claimedModified = modified;
     return deliverClaimed(taken.bytes);

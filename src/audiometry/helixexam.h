@@ -61,6 +61,10 @@ public:
     /// A result file must have been left alone this long before it is taken, so that a file the
     /// application is still writing is not taken half-written.
     static constexpr qint64 resultSettleMs = 500;
+    /// A result file that cannot be taken this many polls in a row is logged with the reason, and again every
+    /// minute while it lasts: the application, a virus scanner or a backup agent may hold it.
+    static constexpr int failedTakesBeforeLog = 5;
+    static constexpr int failedTakesBetweenLogs = 120;
 
 signals:
     void sendMessage(SocketMessage code, QJsonObject payload);
@@ -96,6 +100,7 @@ private:
     QTimer pollTimer;
     bool stopped = false;
     QString claimedPath; // a result taken but not yet read
+    int failedTakes = 0; // polls in a row in which the result file could not be taken
     QDateTime claimedModified;
 
     // What the previous poll saw of a result file whose time stamp lies ahead of the clock.

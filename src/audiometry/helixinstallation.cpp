@@ -8,6 +8,7 @@
 #include <QNetworkRequest>
 
 #include "platform/connectorlog.h"
+#include "platform/networkfailure.h"
 #include "platform/programlauncher.h"
 #include "platform/unpacker.h"
 
@@ -194,8 +195,7 @@ void HelixInstallation::downloadFinished(QNetworkReply *data)
     if (data->error() != QNetworkReply::NoError || !isSuccessStatus(data)) {
         // Redirects are not followed, so a 3xx ends here too.
         qCWarning(connectorLog).noquote()
-            << "Download of" << data->url().toString() << "failed:" << data->errorString() << "HTTP status"
-            << data->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            << "Download of" << data->url().toString() << "failed:" << networkFailureText(*data, transferTimeoutMs);
         archive.reset(); // discards the temporary file
         data->deleteLater();
         emit sendErrorMessage(HELIX_DOWNLOAD_FAILED);
@@ -280,12 +280,15 @@ void HelixInstallation::helixZipExtracted(int exitCode)
         return;
     }
     emit sendMessage(HELIX_SETUP_STARTED, QJsonObject{{QStringLiteral("path"), installer}});
-    // The installer runs in its own folder, where it may look for the files that came with it.
-    if (!settings.launcher->startDetached(installer, {}, unpackFolder)) {
-        fail(QStringLiteral("the installer cannot be started"));
-        return;
-    }
-    finish();
+    current = Stage::Starting;
+    // The installer runs in its own folder, where it may look for the files that came with it. Its start may wait
+    // for the operator's answer to Windows' prompt for administrator rights; the connector serves on meanwhile.
+    settings.launcher->startInstaller(installer, unpackFolder, this, [this](bool started) {
+        if (started)
+            finish();
+        else
+            fail(QStringLiteral("the installer cannot be started"));
+    });
 }
 
 void HelixInstallation::fail(const QString &reason)

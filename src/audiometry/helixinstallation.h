@@ -29,6 +29,7 @@ public:
         Downloading, // the archive arrives and is handed to the writer
         Storing,     // the transfer has ended; the rest is written and the file committed
         Unpacking,   // 7-Zip runs
+        Starting,    // the installer is being started: Windows may be asking for administrator rights
         Finished,    // whichever way
     };
 

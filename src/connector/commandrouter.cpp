@@ -30,6 +30,7 @@ CommandRouter::CommandRouter(OperatorChannel *channel, FolderConsent *folders, c
     };
     polysomnoSettings.database = database;
     polysomnoSettings.launcher = workstation.launcher;
+    polysomnoSettings.checkLockFile = workstation.checkLockFile;
     connect(channel, &OperatorChannel::textMessageReceived, this, &CommandRouter::processTextMessage);
     // Held commands are the sending page's: a page that takes over must not get their answers.
     connect(channel, &OperatorChannel::pageConnected, folders, &FolderConsent::dropHeld);

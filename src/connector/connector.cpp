@@ -20,6 +20,7 @@ Connector::Connector(const ConnectorConfiguration &configuration, const Workstat
           new CommandRouter(operatorChannel, folderConsent, config.downloadServer, config.database, workstation, this))
 {
     operatorDecisions->load();
+    folderConsent->setRemoteDriveCheck(workstation.isRemoteDrive);
     // Held commands are dated by the workstation's clock, as result files are.
     operatorChannel->setClock(workstation.clock);
     // One queue of questions for the operator, origins and folders together.

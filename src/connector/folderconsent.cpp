@@ -23,6 +23,12 @@ ConsentVerdict FolderConsent::verdict(const QString &folder) const
 FolderConsent::Outcome FolderConsent::admit(const Envelope &envelope, const QString &origin)
 {
     const QString folder = ApplicationFolders::normalised(envelope.appFolder.path());
+    // A drive letter mapped to a share is as remote as "\\server\share", which the envelope refuses already: only a
+    // folder the configuration lists may lie there, and the operator is not asked about one.
+    if (isRemoteDrive(envelope.appFolder.path()) && !listed.lists(folder)) {
+        qCWarning(connectorLog) << "Command refused: the application folder lies on a network drive";
+        return Outcome::Refused;
+    }
     switch (verdict(folder)) {
     case ConsentVerdict::Serve:
         return Outcome::Go;

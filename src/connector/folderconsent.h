@@ -9,8 +9,10 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "channel/operatordecisions.h"
+#include "platform/remotedrive.h"
 #include "protocol/applicationfolders.h"
 #include "protocol/consent.h"
 #include "protocol/envelope.h"
@@ -48,6 +50,8 @@ public:
     static constexpr int maxOpenQuestions = 9;
     /// Folders the operator is being asked about now.
     int openQuestions() const { return int(asking.size()); }
+    /// Which folders lie on a drive letter mapped to a network share: only listed ones are served there.
+    void setRemoteDriveCheck(std::function<bool(const QString &folder)> check) { isRemoteDrive = std::move(check); }
 
     /// The verdict for a command of the page from origin; a held command is kept.
     Outcome admit(const Envelope &envelope, const QString &origin);
@@ -84,4 +88,5 @@ private:
     QList<HeldCommand> held;
     QSet<QString> asking;
     std::function<int()> questionsElsewhere = [] { return 0; };
+    std::function<bool(const QString &folder)> isRemoteDrive = ::isRemoteDrive;
 };

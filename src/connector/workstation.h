@@ -3,6 +3,12 @@
 
 #include <QString>
 
+#include <functional>
+#include <string>
+
+#include "platform/lockfile.h"
+#include "platform/remotedrive.h"
+
 class Clock;
 class FileOperations;
 class ProgramLauncher;
@@ -18,4 +24,8 @@ struct Workstation
     FileOperations *files = nullptr;
     const RunningPrograms *programs = nullptr;
     QString waitingExamsFile = QString(); // where waiting exams are remembered across a restart; empty: nowhere
+    /// What a lock file beside the polysomnography database says.
+    std::function<LockFileCheck(const std::string &path)> checkLockFile = ::checkLockFile;
+    /// Whether a folder lies on a drive letter mapped to a network share.
+    std::function<bool(const QString &folder)> isRemoteDrive = ::isRemoteDrive;
 };

@@ -5,7 +5,23 @@
 
 #include <string>
 
-/// Whether the lock file at path (UTF-8, native separators) is held. On Windows a lock file is held while a
-/// process keeps it open; one left behind by a program that crashed is held by nobody and does not count.
-/// Elsewhere a lock file counts whenever it exists.
-bool lockFileHeld(const std::string &path);
+/// What a lock file says about its database.
+struct LockFileCheck
+{
+    enum State
+    {
+        Missing, ///< no lock file: nobody has the database open
+        Stale,   ///< a lock file nobody holds open, left by a program that crashed: the database is free
+        Held,    ///< a program holds the lock file open: the database is in use
+        Unknown, ///< the system could not tell (a path too long, no right to look, no answer): not free either
+    };
+    State state = Unknown;
+    std::string reason; ///< for Unknown, why, for the log (UTF-8)
+};
+
+/// Looks at the lock file at path (UTF-8) without opening it for reading or writing, so a database engine opening
+/// it at the same moment is never turned away. On Windows it asks the system which processes have the file open
+/// (FileProcessIdsUsingFileInformation, on a handle that may read attributes only and shares everything); a lock
+/// file only this process has open counts as stale. Elsewhere an open file cannot be told from one left behind:
+/// a lock file that exists is held.
+LockFileCheck checkLockFile(const std::string &path);

@@ -3,8 +3,16 @@
 
 #include <sys/stat.h>
 
-bool lockFileHeld(const std::string &path)
+#include <cerrno>
+#include <cstring>
+
+LockFileCheck checkLockFile(const std::string &path)
 {
     struct stat info;
-    return ::stat(path.c_str(), &info) == 0;
+    if (::stat(path.c_str(), &info) == 0)
+        return {LockFileCheck::Held, std::string()};
+    if (errno == ENOENT)
+        return {LockFileCheck::Missing, std::string()};
+    // A name too long, a folder that cannot be searched: whether it exists is not known.
+    return {LockFileCheck::Unknown, std::strerror(errno)};
 }

@@ -1,5 +1,10 @@
-// Tells a lock file in use from one left behind by trying to open it for ourselves alone.
+// Asks Windows which processes hold a lock file open, through a handle that keeps nobody out.
 #include "platform/lockfile.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/win32util.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -8,31 +13,75 @@
 
 namespace {
 
-std::wstring toWide(const std::string &text)
+// From the Windows Driver Kit (ntifs.h); the class exists since Windows 7.
+constexpr int fileProcessIdsUsingFileInformation = 47;
+constexpr LONG statusInfoLengthMismatch = static_cast<LONG>(0xC0000004L);
+
+struct IoStatusBlock
 {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::wstring::size_type>(size), L'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &result[0], size);
-    return result;
+    union {
+        LONG Status;
+        void *Pointer;
+    };
+    ULONG_PTR Information;
+};
+using NtQueryInformationFileCall = LONG(WINAPI *)(HANDLE, IoStatusBlock *, void *, ULONG, int);
+
+std::string statusText(LONG status)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(status));
+    return text;
 }
 
 } // namespace
 
-// The database engine keeps its lock file open, shared, while any program has the database open, and
-// deletes it when the last one closes it; a program that crashed leaves it behind, open by nobody. An open
-// without any sharing fails with a sharing violation exactly while someone holds it. The handle is closed
-// at once, so the moment in which it would keep the engine out is as short as can be.
-bool lockFileHeld(const std::string &path)
+LockFileCheck checkLockFile(const std::string &path)
 {
+    const std::wstring name = windowsPath(path);
+    if (name.empty())
+        return {LockFileCheck::Unknown, "the path cannot be made absolute: " + windowsErrorText(GetLastError())};
+    // Attributes only, everything shared: access that touches no data takes part in no sharing check, so the
+    // database engine's own opens succeed as if this handle were not there (an open without sharing, as this check
+    // once made, turned the engine away for its moment and the application reported the database as in use).
     const HANDLE file =
-        CreateFileW(toWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        return false;
+        CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // The folder holds the database, which was found: only the file itself can be missing. Any other failure
+        // (a name too long, no right to look) cannot tell.
+        if (error == ERROR_FILE_NOT_FOUND)
+            return {LockFileCheck::Missing, std::string()};
+        return {LockFileCheck::Unknown, windowsErrorText(error)};
     }
-    // Missing: nobody uses the database. Any other failure (no right to read it) cannot tell held from left
-    // behind, and the file exists: it counts, as it always did.
-    const DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+
+    const auto query = reinterpret_cast<NtQueryInformationFileCall>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+    // NumberOfProcessIdsInList, then the ids; grown when more processes hold the file than fit.
+    std::vector<ULONG_PTR> buffer(64);
+    LONG status = -1;
+    for (int attempt = 0; query && attempt < 8; ++attempt) {
+        IoStatusBlock io = {};
+        status = query(file, &io, buffer.data(), static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)),
+                       fileProcessIdsUsingFileInformation);
+        if (status != statusInfoLengthMismatch)
+            break;
+        buffer.resize(buffer.size() * 4);
+    }
+    CloseHandle(file);
+    if (!query)
+        return {LockFileCheck::Unknown, "the system cannot list the processes that use a file"};
+    if (status < 0)
+        return {LockFileCheck::Unknown,
+                "the system did not list the processes that use the file (status " + statusText(status) + ")"};
+
+    // The list holds this process too, for the handle just closed.
+    const auto count = static_cast<std::size_t>(*reinterpret_cast<const ULONG *>(buffer.data()));
+    const ULONG_PTR own = GetCurrentProcessId();
+    for (std::size_t index = 1; index <= count && index < buffer.size(); ++index) {
+        if (buffer[index] != own)
+            return {LockFileCheck::Held, std::string()};
+    }
+    return {LockFileCheck::Stale, std::string()};
 }

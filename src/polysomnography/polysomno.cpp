@@ -95,8 +95,8 @@ bool Polysomno::checkPolysomno()
         emit sendErrorMessage(POLYSOMNO_DB_NOT_FOUND);
         return false;
     }
-    if (databaseLocked()) {
-        emit sendErrorMessage(POLYSOMNO_DB_IN_USE);
+    if (const std::optional<SocketMessage> locked = databaseLocked()) {
+        emit sendErrorMessage(*locked);
         return false;
     }
     return true;
@@ -122,15 +122,31 @@ bool Polysomno::databaseExists() const
     return QFile::exists(databaseFile());
 }
 
-bool Polysomno::databaseLocked() const
+std::optional<SocketMessage> Polysomno::databaseLocked() const
 {
-    if (QFile::exists(appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.mdb.ldb"))))
-        return true;
-    // The database engine's own lock file for SomnoDB.mdb (its name with ".ldb" for ".mdb"; ".laccdb" would
-    // belong to an .accdb database, which this application does not have). One left behind by a crash must
-    // not refuse every registration until someone deletes it.
-    const QString engineLock = appFolder.join(QStringLiteral("SomnoDB\\SomnoDB.ldb"));
-    return lockFileHeld(QDir::toNativeSeparators(engineLock).toStdString());
+    // "SomnoDB.ldb" is the database engine's own lock file for SomnoDB.mdb (its name with ".ldb" for ".mdb";
+    // ".laccdb" would belong to an .accdb database, which this application does not have). Either one left
+    // behind by a crash must not refuse every registration until someone deletes it.
+    for (const QString &name : {QStringLiteral("SomnoDB\\SomnoDB.mdb.ldb"), QStringLiteral("SomnoDB\\SomnoDB.ldb")}) {
+        const QString lockFile = QDir::toNativeSeparators(appFolder.join(name));
+        const LockFileCheck check = settings.checkLockFile(lockFile.toStdString());
+        switch (check.state) {
+        case LockFileCheck::Missing:
+            break;
+        case LockFileCheck::Stale:
+            qCInfo(connectorLog) << "Lock file left behind, held by no program; not in use:" << lockFile;
+            break;
+        case LockFileCheck::Held:
+            qCInfo(connectorLog) << "Database in use: its lock file is held:" << lockFile;
+            return POLYSOMNO_DB_IN_USE;
+        case LockFileCheck::Unknown:
+            // Taken as free, a database in use could be written by two programs at once.
+            qCWarning(connectorLog).noquote()
+                << "Cannot tell whether the database is in use:" << lockFile << QString::fromStdString(check.reason);
+            return POLYSOMNO_DB_OPEN_FAILED;
+        }
+    }
+    return std::nullopt;
 }
 
 QJsonArray Polysomno::listMeasurements() const

@@ -36,9 +36,10 @@ public:
     QString databaseFile() const;
     bool polysomnoExeExists() const;
     bool databaseExists() const;
-    /// Whether another program has the database open: the lock file "SomnoDB.mdb.ldb" exists, or the database
-    /// engine's lock file "SomnoDB.ldb" is held (see lockFileHeld).
-    bool databaseLocked() const;
+    /// Why the database must not be opened now, judged by its lock files "SomnoDB.mdb.ldb" and the database
+    /// engine's "SomnoDB.ldb" (see checkLockFile): POLYSOMNO_DB_IN_USE while a program holds one open,
+    /// POLYSOMNO_DB_OPEN_FAILED when the system cannot tell. Nothing for missing or stale lock files.
+    std::optional<SocketMessage> databaseLocked() const;
     /// The entries of the measurement folder, each with the names one level inside it.
     QJsonArray listMeasurements() const;
 

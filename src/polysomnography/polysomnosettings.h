@@ -3,8 +3,10 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/databasebackend.h"
+#include "platform/lockfile.h"
 
 class PatientDatabase;
 class ProgramLauncher;
@@ -15,4 +17,6 @@ struct PolysomnoSettings
     ProgramLauncher *launcher = nullptr;
     /// Makes the database of one registration; when not set, the backend above. Tests put failing ones here.
     std::function<std::unique_ptr<PatientDatabase>()> makeDatabase = nullptr;
+    /// What a lock file beside the database says; tests put answers of their own here.
+    std::function<LockFileCheck(const std::string &path)> checkLockFile = ::checkLockFile;
 };

@@ -6,6 +6,7 @@
 #include <QNetworkRequest>
 
 #include "platform/connectorlog.h"
+#include "platform/networkfailure.h"
 
 UpdateCheck::UpdateCheck(const QUrl &downloadServer, int ownVersion, QObject *parent)
     : QObject(parent), server(downloadServer), ownVersion(ownVersion)
@@ -33,6 +34,8 @@ void UpdateCheck::checkNetworkVersion()
     QNetworkRequest request(manifestAddress(server));
     // A redirect answer is read as it stands, never followed (Qt 6 would follow it by default).
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // A server or proxy that accepts the connection and never answers would otherwise hold the check for ever.
+    request.setTransferTimeout(answerTimeoutMs);
     QNetworkReply *reply = manager->get(request);
     connect(reply, &QNetworkReply::errorOccurred, this, &UpdateCheck::downloadError);
 }
@@ -42,7 +45,7 @@ void UpdateCheck::downloadError(QNetworkReply::NetworkError code)
     qDebug() << "error";
     const auto *reply = qobject_cast<QNetworkReply *>(sender());
     qCWarning(connectorLog).noquote() << "Update check failed: error" << int(code)
-                                      << (reply ? reply->errorString() : QString());
+                                      << (reply ? networkFailureText(*reply, answerTimeoutMs) : QString());
 }
 
 void UpdateCheck::networkVersionDownloaded(QNetworkReply *reply)

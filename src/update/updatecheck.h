@@ -19,6 +19,11 @@ public:
     /// Starts the GET of the manifest and returns at once. Runs on the GUI thread.
     void checkNetworkVersion();
 
+    /// A check that receives nothing for this long ends, logged, and announces nothing.
+    static constexpr int defaultAnswerTimeoutMs = 30 * 1000;
+    /// For the checks started from now on.
+    void setAnswerTimeout(int milliseconds) { answerTimeoutMs = milliseconds; }
+
     static QUrl manifestAddress(const QUrl &downloadServer);
     static QUrl setupAddress(const QUrl &downloadServer);
 
@@ -33,4 +38,5 @@ private slots:
 private:
     QUrl server;
     int ownVersion;
+    int answerTimeoutMs = defaultAnswerTimeoutMs;
 };

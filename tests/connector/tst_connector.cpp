@@ -1,7 +1,11 @@
-// The connector built as the window builds it, without a window: its server status and its update check.
+// The connector built as the window builds it, without a window: its server status, its update check and the
+// application folders it refuses before any bridge sees them.
+#include <QDir>
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "connector/connector.h"
@@ -21,6 +25,8 @@ private slots:
     void serverStatus();
     void updateCheck_data();
     void updateCheck();
+    void folderOnANetworkDrive_data();
+    void folderOnANetworkDrive();
 };
 
 void TestConnector::serverStatus()
@@ -78,6 +84,46 @@ void TestConnector::updateCheck()
     page.send(QStringLiteral("[]"));
     QVERIFY(page.waitForFrames(1));
     QCOMPARE(server.connectionsOpened, on ? 1 : 0);
+}
+
+void TestConnector::folderOnANetworkDrive_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("listed"); // in "application_folders"
+    QTest::addColumn<int>("answer");
+    QTest::addRow("an exam") << QStringLiteral("AUDIOMETRY") << QStringLiteral("START_AUDIOMETRY") << false << 2;
+    QTest::addRow("an installation") << QStringLiteral("AUDIOMETRY") << QStringLiteral("INSTALL_HELIX") << false << 2;
+    QTest::addRow("a registration") << QStringLiteral("POLYSOMNO") << QStringLiteral("START_POLYSOMNO") << false << 2;
+    QTest::addRow("an exam, folder listed")
+        << QStringLiteral("AUDIOMETRY") << QStringLiteral("START_AUDIOMETRY") << true << int(HELIX_NOT_INSTALLED);
+}
+
+// A drive letter mapped to a share is as remote as the share: refused with 2, nothing written or started there,
+// whatever the policy for unlisted folders ("allow" in these tests), unless the configuration lists the folder.
+void TestConnector::folderOnANetworkDrive()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, command);
+    QFETCH(bool, listed);
+    QFETCH(int, answer);
+    QTemporaryDir mapped;
+    const QString folder = mapped.path() + QStringLiteral("/Helix/");
+    InProcessConnector::Options options;
+    options.isRemoteDrive = [&](const QString &path) { return path.startsWith(mapped.path()); };
+    if (listed)
+        options.configuration.insert(QStringLiteral("application_folders"), QJsonArray{folder});
+    InProcessConnector connector(options);
+    PageClient page;
+    QVERIFY(page.open(connector.url()));
+    page.sendJson(QJsonObject{{QStringLiteral("type"), type},
+                              {QStringLiteral("appPath"), folder},
+                              {QStringLiteral("args"), QJsonObject{{QStringLiteral("command"), command}}}});
+    QVERIFY(page.waitForFrames(1));
+    QCOMPARE(page.codes().first(), answer);
+    QCOMPARE(QDir(mapped.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(QDir(connector.desktopFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(connector.launcher.starts.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestConnector)

@@ -1,5 +1,7 @@
-// The real connector on a real X display: refusal boxes at start-up and the shape of the window.
+// The real connector on a real X display: refusal boxes at start-up, the shape of the window, and a second start in
+// the same session.
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -16,6 +18,7 @@ private slots:
     void refusalBox_data();
     void refusalBox();
     void acceptedConfigurationShowsFixedMinimisedWindow();
+    void secondStartEndsAtOnce();
 
 private:
     XvfbDisplay display;
@@ -94,6 +97,36 @@ void TestWindow::acceptedConfigurationShowsFixedMinimisedWindow()
     QVERIFY2(info.contains(QStringLiteral("Width: 380")) && info.contains(QStringLiteral("Height: 120")),
              qPrintable(info));
     QVERIFY(connector.isRunning());
+}
+
+// One connector per session (a logon shortcut and the start menu): the second ends at once with status 0, shows
+// nothing, and leaves the first one serving and its log file to it alone.
+void TestWindow::secondStartEndsAtOnce()
+{
+    ConnectorProcess first;
+    QVERIFY(first.start(ConnectorProcess::defaultConfiguration(), display.environment()));
+    const QString title = QStringLiteral("SANvero Connector");
+    QVERIFY(QTest::qWaitFor([&] { return !display.windows(title).isEmpty(); }, 10000));
+
+    // The same user's data folder, as in the same session.
+    const QString data = first.dir() + QStringLiteral("/data");
+    QProcessEnvironment environment = display.environment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data);
+    ConnectorProcess second;
+    QVERIFY(second.writeConfiguration(ConnectorProcess::defaultConfiguration()));
+    second.startRaw({second.configPath()}, environment);
+    // Ended on its own: a box would wait for the operator.
+    QVERIFY(second.process.waitForFinished(10000));
+    QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.process.exitCode(), 0);
+
+    QVERIFY(first.isRunning());
+    QTcpSocket page;
+    page.connectToHost(QStringLiteral("127.0.0.1"), 1024);
+    QVERIFY(page.waitForConnected(5000));
+    QFile log(data + QStringLiteral("/SANvero/SANvero Connector/connector.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll().count(" started, configuration "), 1);
 }
 
 QTEST_GUILESS_MAIN(TestWindow)

@@ -48,6 +48,12 @@ private:
             socket->abort();
             return;
         }
+        if (mode == ArchiveServer::Mode::ProxyWantsCredentials) {
+            socket->write("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"clinic\"\r\n"
+                          "Connection: close\r\nContent-Length: 0\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        }
         if (mode == ArchiveServer::Mode::NotFound) {
             const QByteArray page = "<html><body>Not here</body></html>";
             socket->write("HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +

@@ -18,14 +18,15 @@ class ArchiveServer : public QTcpServer
 public:
     enum class Mode
     {
-        Serve,    // 200 with Content-Length, the whole file as fast as the peer takes it
-        Slow,     // 200, the file in several pieces with pauses, so progress is reported in steps
-        NoLength, // 200 without Content-Length: the body ends when the connection closes
-        Hold,     // 200, the first half of the file, the rest only after release()
-        NotFound, // 404 with a small HTML page
-        Redirect, // 302 to another path on this server that would serve the file
-        CutShort, // 200 announcing the whole file, half of it, then the connection closes
-        Drop,     // the connection closes without an answer
+        Serve,                 // 200 with Content-Length, the whole file as fast as the peer takes it
+        Slow,                  // 200, the file in several pieces with pauses, so progress is reported in steps
+        NoLength,              // 200 without Content-Length: the body ends when the connection closes
+        Hold,                  // 200, the first half of the file, the rest only after release()
+        NotFound,              // 404 with a small HTML page
+        Redirect,              // 302 to another path on this server that would serve the file
+        CutShort,              // 200 announcing the whole file, half of it, then the connection closes
+        Drop,                  // the connection closes without an answer
+        ProxyWantsCredentials, // as the workstation's proxy: 407, Basic authentication, to any request
     };
     Q_ENUM(Mode)
 

@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QNetworkProxy>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
@@ -129,6 +131,7 @@ private slots:
     void failedDownloadLeavesNoArchive();
     void brokenArchiveStartsNothing_data();
     void brokenArchiveStartsNothing();
+    void proxyAsksForCredentials();
     void installerThatCannotStart();
     void unpackerMissing();
     void archiveCannotBeWritten();
@@ -374,6 +377,27 @@ void TestHelixInstall::brokenArchiveStartsNothing()
     // 7-Zip may have written part of the files before it gave up; none of them is started.
     QCOMPARE(withoutSteps(station.install()), station.downloading() << errorFrame(1010));
     QCOMPARE(station.connector.launcher.starts.size(), 0);
+}
+
+// The workstation's proxy wants credentials the connector does not have: the download fails, and the log says why.
+void TestHelixInstall::proxyAsksForCredentials()
+{
+    ArchiveServer proxy;
+    proxy.setMode(ArchiveServer::Mode::ProxyWantsCredentials);
+    QVERIFY(proxy.listen());
+    Station station(QUrl(QStringLiteral("https://download.example.org")));
+    station.page.socket.setProxy(QNetworkProxy::NoProxy);
+    QVERIFY(station.open());
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.serverPort()));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                           "^Download of .* failed: the proxy asks for credentials \\(HTTP 407\\)")));
+    const QList<QJsonObject> frames = station.install();
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+
+    QCOMPARE(frames, (QList<QJsonObject>{started, errorFrame(1006)}));
+    QCOMPARE(proxy.requestedPaths().value(0), QStringLiteral("download.example.org:443"));
+    QCOMPARE(entries(station.desktop()), QStringList());
 }
 
 void TestHelixInstall::installerThatCannotStart()

@@ -1,8 +1,10 @@
 // Patient registration on real SQLite files: the bridge driven directly with a recording launcher, and the
 // checks a command passes first, seen by a real page through the in-process connector.
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QTest>
@@ -14,6 +16,7 @@
 #include "polysomnography/sqlitepatientdatabase.h"
 #include "somnoinstallation.h"
 
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -51,8 +54,10 @@ private:
     QString failing;
 };
 
+using LockFileAnswers = std::function<LockFileCheck(const std::string &path)>;
+
 Outcome runCommand(const SomnoInstallation &installation, const QJsonObject &patient, bool startable = true,
-                   const QString &failingStatement = QString())
+                   const QString &failingStatement = QString(), const LockFileAnswers &lockFiles = nullptr)
 {
     Outcome outcome;
     debugLines().clear();
@@ -61,6 +66,8 @@ Outcome runCommand(const SomnoInstallation &installation, const QJsonObject &pat
     PolysomnoSettings settings{DatabaseBackend::Sqlite, &launcher};
     if (!failingStatement.isEmpty())
         settings.makeDatabase = [&] { return std::make_unique<FailingDatabase>(failingStatement); };
+    if (lockFiles)
+        settings.checkLockFile = lockFiles;
     Polysomno bridge(AppFolder(installation.appPath()), settings);
     QObject::connect(&bridge, &Polysomno::sendErrorMessage, [&](SocketMessage code) { outcome.errors.append(code); });
     QObject::connect(&bridge, &Polysomno::sendMessage, [&](SocketMessage code, const QJsonObject &args) {
@@ -414,35 +421,50 @@ void TestPatientRegistration::applicationThatCannotStart()
 
 void TestPatientRegistration::lockFiles_data()
 {
-    QTest::addColumn<QString>("name"); // in the database's folder
-    QTest::addColumn<bool>("held");    // open in this process while the command runs
-    QTest::addColumn<bool>("inUse");
-#ifdef Q_OS_WIN
-    const bool leftBehindCounts = false; // held by nobody: left by a program that crashed
-#else
-    const bool leftBehindCounts = true; // only its existence can be seen
-#endif
-    QTest::addRow("the application's, not held") << QStringLiteral("SomnoDB.mdb.ldb") << false << true;
-    QTest::addRow("the engine's, held") << QStringLiteral("SomnoDB.ldb") << true << true;
-    QTest::addRow("the engine's, left behind") << QStringLiteral("SomnoDB.ldb") << false << leftBehindCounts;
-    QTest::addRow("an .accdb database's, held") << QStringLiteral("SomnoDB.laccdb") << true << false;
+    // What the system says of the application's lock file "SomnoDB.mdb.ldb" and of the engine's "SomnoDB.ldb".
+    QTest::addColumn<int>("application");
+    QTest::addColumn<int>("engine");
+    QTest::addColumn<QList<int>>("errors");
+    const int missing = LockFileCheck::Missing, stale = LockFileCheck::Stale, held = LockFileCheck::Held,
+              unknown = LockFileCheck::Unknown;
+    QTest::addRow("no lock files") << missing << missing << QList<int>();
+    QTest::addRow("both left behind by a crash") << stale << stale << QList<int>();
+    QTest::addRow("the application's held") << held << missing << QList<int>{POLYSOMNO_DB_IN_USE};
+    QTest::addRow("the engine's held") << missing << held << QList<int>{POLYSOMNO_DB_IN_USE};
+    QTest::addRow("one left behind, the other held") << stale << held << QList<int>{POLYSOMNO_DB_IN_USE};
+    // A path too long, no right to look: not known to be free, so not opened.
+    QTest::addRow("the application's cannot be judged") << unknown << missing << QList<int>{POLYSOMNO_DB_OPEN_FAILED};
+    QTest::addRow("the engine's cannot be judged") << stale << unknown << QList<int>{POLYSOMNO_DB_OPEN_FAILED};
 }
 
+// The two lock files and nothing else (an .accdb database's ".laccdb" is none of this application's) decide, as the
+// platform judges them.
 void TestPatientRegistration::lockFiles()
 {
-    QFETCH(QString, name);
-    QFETCH(bool, held);
-    QFETCH(bool, inUse);
+    QFETCH(int, application);
+    QFETCH(int, engine);
+    QFETCH(QList<int>, errors);
     SomnoInstallation installation;
     QVERIFY(installation.addComplete());
-    QFile lock(installation.appPath() + QStringLiteral("SomnoDB/") + name);
-    QVERIFY(lock.open(QIODevice::WriteOnly));
-    if (!held)
-        lock.close();
-
-    const Outcome outcome = runCommand(installation, completePatient());
-    QCOMPARE(outcome.errors, inUse ? QList<int>{POLYSOMNO_DB_IN_USE} : QList<int>());
-    QCOMPARE(installation.patients().size(), inUse ? 0 : 1);
+    QStringList asked;
+    const LockFileAnswers answers = [&](const std::string &path) {
+        asked.append(QDir::fromNativeSeparators(QString::fromStdString(path)));
+        const auto state =
+            LockFileCheck::State(asked.last().endsWith(QLatin1String(".mdb.ldb")) ? application : engine);
+        return LockFileCheck{state, state == LockFileCheck::Unknown ? "name too long" : ""};
+    };
+    const Outcome outcome = runCommand(installation, completePatient(), true, QString(), answers);
+    QCOMPARE(outcome.errors, errors);
+    // The log file says why the database was not opened.
+    const QRegularExpression why(
+        QStringLiteral("^Cannot tell whether the database is in use: .*SomnoDB.* name too long$"));
+    QCOMPARE(outcome.log.indexOf(why) >= 0, errors == QList<int>{POLYSOMNO_DB_OPEN_FAILED});
+    QCOMPARE(installation.patients().size(), errors.isEmpty() ? 1 : 0);
+    QCOMPARE(outcome.starts.size(), errors.isEmpty() ? 1 : 0);
+    const QString folder = QDir::fromNativeSeparators(installation.appPath()) + QStringLiteral("SomnoDB/");
+    const QStringList both{folder + QStringLiteral("SomnoDB.mdb.ldb"), folder + QStringLiteral("SomnoDB.ldb")};
+    const bool applicationFree = application == LockFileCheck::Missing || application == LockFileCheck::Stale;
+    QCOMPARE(asked, applicationFree ? both : QStringList(both.first()));
 }
 
 void TestPatientRegistration::pageAnswers_data()

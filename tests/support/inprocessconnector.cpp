@@ -1,6 +1,7 @@
 // The connector inside the test process, as the window builds it, with the outside world replaced.
 #include "inprocessconnector.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 
 namespace {
@@ -21,13 +22,21 @@ ConnectorConfiguration testConfiguration(const QJsonObject &keys)
     return result.configuration;
 }
 
+/// As a lock file reads where an open one cannot be told from one left behind: one that exists is held. The
+/// connector in the test process answers so on every system, so its tests read alike on Windows.
+LockFileCheck lockFileByExistence(const std::string &path)
+{
+    return {QFileInfo::exists(QString::fromStdString(path)) ? LockFileCheck::Held : LockFileCheck::Missing, {}};
+}
+
 } // namespace
 
 InProcessConnector::InProcessConnector(const Options &options)
     : connector(testConfiguration(options.configuration),
                 Workstation{desktop.path(), &launcher, &clock, &files, &programs,
                             options.waitingExamsFile.isEmpty() ? data.filePath(QStringLiteral("waiting-exams.json"))
-                                                               : options.waitingExamsFile},
+                                                               : options.waitingExamsFile,
+                            lockFileByExistence, options.isRemoteDrive},
                 options.decisionsFile),
       channel(*connector.channel()), router(connector.router())
 {

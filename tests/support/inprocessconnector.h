@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <functional>
+
 #include "channel/operatorchannel.h"
 #include "connector/commandrouter.h"
 #include "connector/connector.h"
@@ -31,6 +33,14 @@ public:
     {
         starts.append({program, arguments, workingDirectory});
         return result;
+    }
+    /// Recorded at once; the outcome arrives from the event loop, as from the real launcher.
+    void startInstaller(const QString &program, const QString &workingDirectory, QObject *context,
+                        std::function<void(bool)> done) override
+    {
+        starts.append({program, {}, workingDirectory});
+        QMetaObject::invokeMethod(
+            context, [done, started = result] { done(started); }, Qt::QueuedConnection);
     }
 
     QList<Start> starts;
@@ -70,6 +80,16 @@ public:
     {
         return !failReplace && FileOperations::replace(path, content);
     }
+    /// The platform's take (on Windows not made of rename and read), refused or left unread as the test says.
+    Taken take(const QString &from, const QString &to) override
+    {
+        if (failRename)
+            return {false, std::nullopt, QStringLiteral("held by the test")};
+        Taken taken = FileOperations::take(from, to);
+        if (failRead)
+            taken.bytes.reset();
+        return taken;
+    }
     bool failRename = false;
     bool failRemove = false;
     bool failRead = false;
@@ -77,8 +97,8 @@ public:
 };
 
 /// The connector as the window builds it, on a free loopback port, but with a temporary desktop folder, a
-/// temporary data folder, a recording launcher, an offset clock, file operations that can be made to fail and a process
-/// list of the test's own.
+/// temporary data folder, a recording launcher, an offset clock, file operations that can be made to fail, a process
+/// list of the test's own and lock files judged by their existence alone.
 class InProcessConnector
 {
     QTemporaryDir desktop; // first: the connector's workstation names them
@@ -94,6 +114,8 @@ public:
         QString decisionsFile; // empty: decisions kept in memory
         /// Where waiting exams are remembered; empty: a file in the connector's own temporary folder.
         QString waitingExamsFile;
+        /// Which folders lie on a mapped network drive; none unless the test says so.
+        std::function<bool(const QString &folder)> isRemoteDrive = [](const QString &) { return false; };
     };
 
     InProcessConnector() : InProcessConnector(Options()) {}

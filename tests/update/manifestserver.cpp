@@ -15,6 +15,8 @@ QByteArray reasonPhrase(int status)
         return "Moved Permanently";
     case 404:
         return "Not Found";
+    case 407:
+        return "Proxy Authentication Required";
     case 500:
         return "Internal Server Error";
     default:

@@ -1,10 +1,15 @@
 // The manifest request against a local server: its address, the decision it reports, no redirects, the
-// "error" line and the release of each run's network manager; and the prompt the operator declines, with the
+// "error" line, a server that never answers, a proxy that wants credentials, the chosen TLS backend and the release
+// of each run's network manager; and the prompt the operator declines, with the
 // page served meanwhile. Going ahead ends the process, so tst_updateendtoend tests that road.
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QNetworkProxy>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslSocket>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
@@ -12,6 +17,7 @@
 #include "connectorprocess.h"
 #include "inprocessconnector.h"
 #include "manifestserver.h"
+#include "platform/tlsbackend.h"
 #include "update/updatecheck.h"
 
 namespace {
@@ -60,6 +66,9 @@ private slots:
     void manifest();
     void redirectIsNotFollowed();
     void unreachableServer();
+    void serverThatNeverAnswers();
+    void proxyAsksForCredentials();
+    void tlsBackendChosen();
     void optionalUpdateDeclined_data();
     void optionalUpdateDeclined();
 };
@@ -135,6 +144,51 @@ void TestUpdateCheck::unreachableServer()
 
     QTRY_VERIFY(debugLines.contains(QStringLiteral("error")));
     QCOMPARE(server.connectionsOpened, 0);
+}
+
+// A server (or a proxy) that takes the connection and never answers ends the check after its time, logged.
+void TestUpdateCheck::serverThatNeverAnswers()
+{
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    UpdateCheck check(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort())), 2, nullptr);
+    QSignalSpy reported(&check, &UpdateCheck::updateAvailable);
+    check.setAnswerTimeout(1000);
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression(QStringLiteral("^Update check failed: .*no answer from 127.0.0.1 for 1 s$")));
+    check.checkNetworkVersion();
+
+    QTRY_VERIFY_WITH_TIMEOUT(debugLines.contains(QStringLiteral("error")), 10000);
+    QVERIFY(silent.hasPendingConnections());
+    QCOMPARE(reported.count(), 0);
+}
+
+// A proxy that wants credentials is named in the log: the connector has none to give.
+void TestUpdateCheck::proxyAsksForCredentials()
+{
+    ManifestServer proxy;
+    QVERIFY(proxy.listen());
+    proxy.setResponse(407, QByteArray(), Headers{{"Proxy-Authenticate", R"(Basic realm="clinic")"}});
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), quint16(proxy.url().port())));
+    UpdateCheck check(QUrl(QStringLiteral("http://download.example.org")), 2, nullptr);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                           "^Update check failed: .*the proxy asks for credentials \\(HTTP 407\\)")));
+    check.checkNetworkVersion();
+
+    QTRY_VERIFY_WITH_TIMEOUT(debugLines.contains(QStringLiteral("error")), 10000);
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    QCOMPARE(proxy.requestedPaths.value(0), QStringLiteral("http://download.example.org") + manifestPath);
+}
+
+// Chosen, not whichever TLS library Qt finds first: Schannel on Windows, whatever OpenSSL on the PATH.
+void TestUpdateCheck::tlsBackendChosen()
+{
+    QVERIFY(chooseTlsBackend());
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QCOMPARE(QSslSocket::activeBackend(), preferredTlsBackend());
+#endif
+    QVERIFY(QSslSocket::supportsSsl());
 }
 
 void TestUpdateCheck::optionalUpdateDeclined_data()
