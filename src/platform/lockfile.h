@@ -16,12 +16,13 @@ struct LockFileCheck
         Unknown, ///< the system could not tell (a path too long, no right to look, no answer): not free either
     };
     State state = Unknown;
-    std::string reason; ///< for Unknown, why, for the log (UTF-8)
+    std::string reason; ///< for Unknown, why, for the log (UTF-8); for Held, how it was judged when not by its holder
 };
 
 /// Looks at the lock file at path (UTF-8) without opening it for reading or writing, so a database engine opening
 /// it at the same moment is never turned away. On Windows it asks the system which processes have the file open
 /// (FileProcessIdsUsingFileInformation, on a handle that may read attributes only and shares everything); a lock
-/// file only this process has open counts as stale. Elsewhere an open file cannot be told from one left behind:
+/// file only this process has open counts as stale. On a network volume, where other workstations' programs cannot be
+/// seen, a lock file that exists is held. Elsewhere an open file cannot be told from one left behind:
 /// a lock file that exists is held.
 LockFileCheck checkLockFile(const std::string &path);

@@ -2,6 +2,7 @@
 #include "platform/lockfile.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "platform/win32util.h"
@@ -34,6 +35,15 @@ std::string statusText(LONG status)
     return text;
 }
 
+/// Whether the file lies on a network volume (a mapped drive, a share); none when the system cannot tell.
+std::optional<bool> onNetworkVolume(const std::wstring &name)
+{
+    std::vector<wchar_t> volume(name.size() + 1);
+    if (!GetVolumePathNameW(name.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
+        return std::nullopt;
+    return GetDriveTypeW(volume.data()) == DRIVE_REMOTE;
+}
+
 } // namespace
 
 LockFileCheck checkLockFile(const std::string &path)
@@ -54,6 +64,17 @@ LockFileCheck checkLockFile(const std::string &path)
         if (error == ERROR_FILE_NOT_FOUND)
             return {LockFileCheck::Missing, std::string()};
         return {LockFileCheck::Unknown, windowsErrorText(error)};
+    }
+
+    // On a network volume the system lists only the programs of this workstation: a lock file held from another
+    // machine would read as left behind. There a lock file that exists is held.
+    const std::optional<bool> remote = onNetworkVolume(name);
+    if (!remote || *remote) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        if (!remote)
+            return {LockFileCheck::Unknown, "the volume cannot be told: " + windowsErrorText(error)};
+        return {LockFileCheck::Held, "on a network volume, where other workstations' programs cannot be seen"};
     }
 
     const auto query = reinterpret_cast<NtQueryInformationFileCall>(

@@ -137,7 +137,8 @@ std::optional<SocketMessage> Polysomno::databaseLocked() const
             qCInfo(connectorLog) << "Lock file left behind, held by no program; not in use:" << lockFile;
             break;
         case LockFileCheck::Held:
-            qCInfo(connectorLog) << "Database in use: its lock file is held:" << lockFile;
+            qCInfo(connectorLog).noquote()
+                << "Database in use: its lock file is held:" << lockFile << QString::fromStdString(check.reason);
             return POLYSOMNO_DB_IN_USE;
         case LockFileCheck::Unknown:
             // Taken as free, a database in use could be written by two programs at once.
