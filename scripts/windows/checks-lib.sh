@@ -13,6 +13,16 @@ phase() { printf -- '-- %s (%s s)\n' "$1" "$(($(date +%s) - started))"; }
 # Wine's Z: drive is the Linux root.
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
+# set_windows_version VERSION: the Windows version that Wine reports to every program (winecfg -v). A failure
+# says how winecfg ended and what Wine's error channel reports on a second try, never silently; it still fails.
+set_windows_version() {
+    "$wine64" winecfg -v "$1" && return 0
+    status=$?
+    echo "winecfg -v $1 ended with status $status; Wine's errors on a second try (for the record only):"
+    WINEDEBUG=err+all "$wine64" winecfg -v "$1" 2>&1 | tail -n 20
+    return "$status"
+}
+
 # check DESCRIPTION COMMAND...: runs the command and counts a failure.
 check() {
     what=$1

@@ -33,11 +33,11 @@ same_files_as_msi() {
 "$wine64" reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d windows /f >/dev/null
 
 phase "Inno Setup: installing"
-"$wine64" winecfg -v win81
+set_windows_version win81
 check "on Windows 8.1 the setup refuses to install" sh -c '! wine "$1" /VERYSILENT /SUPPRESSMSGBOXES && [ ! -e "$2" ]' \
     sh "$setup" "$app/sanvero-connector.exe"
 wineserver -w
-"$wine64" winecfg -v win10
+set_windows_version win10
 run_setup "$setup"
 check "the installed tree holds the connector, TLS backend, platform plugin, SQL drivers and 7-Zip" installed_tree
 check "the same program files as the MSI package" same_files_as_msi

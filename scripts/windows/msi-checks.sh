@@ -82,10 +82,10 @@ start_by_startup_shortcut() {
 }
 
 phase "MSI: installing"
-"$wine64" winecfg -v win81
+set_windows_version win81
 check "on Windows 8.1 msiexec /i is refused with 1603" msiexec_ends_with 1603 refused.log /i "$(winpath "$msi")"
 check "and nothing is installed" test ! -e "$app"
-"$wine64" winecfg -v win10
+set_windows_version win10
 check "on Windows 10 msiexec /i ends with 0" msiexec_ends_with 0 install.log /i "$(winpath "$msi")"
 startup_folder_property=$(property_in_log StartupFolder install.log)
 startup=$(linux_path "$startup_folder_property")

@@ -30,7 +30,7 @@ mkdir -p "$HOME"
 "$wine64" reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >/dev/null
 "$wine64" reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /d 'Z:\usr\share\fonts\truetype\dejavu' /f >/dev/null
 # The connector runs on Windows 10 1809 and later; Wine 8 says Windows 7 unless told otherwise.
-"$wine64" winecfg -v win10
+set_windows_version win10
 wineserver -w
 
 phase "Portable tests under Wine"
