@@ -56,7 +56,6 @@ private:
     bool skipping = false; // the payload of a frame that failed
     bool final = false;
     int opcode = 0;
-    quint32 maskKey = 0;
     qint64 payloadLeft = 0;
     qint64 maskOffset = 0;
     QByteArray control; // a control frame's payload

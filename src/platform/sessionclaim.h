@@ -21,6 +21,9 @@ public:
 
 private:
     bool claimed = false;
-    void *handle = nullptr; // Windows: the mutex
-    int descriptor = -1;    // elsewhere: the open lock file
+#ifdef Q_OS_WIN
+    void *handle = nullptr; // the mutex
+#else
+    int descriptor = -1; // the open lock file
+#endif
 };
