@@ -255,23 +255,30 @@ QString OperatorChannel::currentOrigin() const
     return clients.isEmpty() ? QString() : clients.first()->origin();
 }
 
+bool OperatorChannel::sendErrorFrame(SocketMessage code)
+{
+    return sendFrame(errorFrame(code));
+}
+
+// The frame leaves first, then its line is written: the page waits for no file. Only the code is logged: a
+// payload may carry patient values.
 void OperatorChannel::sendErrorMessage(SocketMessage code)
 {
-    // The code only: a payload may carry patient values.
-    qCInfo(connectorLog).noquote() << "Error" << int(code) << (hasPage() ? "sent" : "dropped, no page connected");
-    sendFrame(errorFrame(code));
+    const bool sent = sendErrorFrame(code);
+    qCInfo(connectorLog).noquote() << "Error" << int(code) << (sent ? "sent" : "dropped, no page connected");
 }
 
 void OperatorChannel::sendMessage(SocketMessage code, const QJsonObject &args)
 {
-    qCInfo(connectorLog).noquote() << "Message" << int(code) << (hasPage() ? "sent" : "dropped, no page connected");
-    sendFrame(messageFrame(code, args));
+    const bool sent = sendFrame(messageFrame(code, args));
+    qCInfo(connectorLog).noquote() << "Message" << int(code) << (sent ? "sent" : "dropped, no page connected");
 }
 
-void OperatorChannel::sendFrame(const QByteArray &frame)
+bool OperatorChannel::sendFrame(const QByteArray &frame)
 {
     // With no page connected the frame is dropped, not queued.
     if (clients.isEmpty())
-        return;
+        return false;
     clients.first()->sendTextMessage(frame);
+    return true;
 }

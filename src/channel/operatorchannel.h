@@ -41,6 +41,9 @@ public:
     quint16 serverPort() const { return listeningPort; }
 
     bool hasPage() const { return !clients.isEmpty(); }
+    /// Sends the error frame without a log line of its own, for a caller whose line names it; false when no page
+    /// is connected and the frame is dropped.
+    bool sendErrorFrame(SocketMessage code);
     /// The Origin header of the current page; empty without one or without a page.
     QString currentOrigin() const;
 
@@ -117,7 +120,7 @@ private:
     /// Forgets a held page; with its origin's last page gone, the question about it is withdrawn.
     void release(PageConnection *socket);
     HeldPage *heldPage(PageConnection *socket);
-    void sendFrame(const QByteArray &frame);
+    bool sendFrame(const QByteArray &frame);
     QDateTime now() const { return clock->now(); }
 
     QList<PageConnection *> clients;

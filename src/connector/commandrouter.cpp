@@ -58,18 +58,20 @@ void CommandRouter::processTextMessage(const QString &message)
     // Parsed once, for the logs and the envelope. Patient values reach neither log: the debug line the system
     // defines for the received text carries the redacted form too.
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
-    const QString redacted = redactedMessage(document, message.size());
-    qDebug() << redacted;
     const std::optional<Envelope> envelope = parseEnvelope(document);
     if (!envelope) {
-        qCWarning(connectorLog).noquote() << "Received" << redacted << "-> refused: no usable envelope";
-        channel->sendErrorMessage(INVALID_ARGUMENTS);
+        // Answered before its lines are written: a page waits for no file.
+        const bool answered = channel->sendErrorFrame(INVALID_ARGUMENTS);
+        const QString redacted = redactedMessage(document, message.size());
+        qDebug() << redacted;
+        logRefusal(redacted, "no usable envelope", answered);
         return;
     }
+    const QString redacted = redactedMessage(document, message.size());
+    qDebug() << redacted;
     switch (folders->admit(*envelope, channel->currentOrigin())) {
     case FolderConsent::Outcome::Refused:
-        qCWarning(connectorLog).noquote() << "Received" << redacted << "-> refused: application folder not allowed";
-        channel->sendErrorMessage(INVALID_ARGUMENTS);
+        logRefusal(redacted, "application folder not allowed", channel->sendErrorFrame(INVALID_ARGUMENTS));
         return;
     case FolderConsent::Outcome::Held:
         qCInfo(connectorLog).noquote() << "Received" << redacted << "-> held until the operator decides";
@@ -79,6 +81,13 @@ void CommandRouter::processTextMessage(const QString &message)
         carryOut(*envelope);
         return;
     }
+}
+
+// One line for the message and its answer.
+void CommandRouter::logRefusal(const QString &redacted, const char *why, bool answered)
+{
+    qCWarning(connectorLog).noquote() << "Received" << redacted << "-> refused:" << why
+                                      << (answered ? "(error 2 sent)" : "(error 2 dropped, no page connected)");
 }
 
 void CommandRouter::carryOut(const Envelope &envelope)

@@ -40,6 +40,7 @@ private:
     template<typename Bridge>
     void connectBridge(Bridge *bridge);
     void carryOut(const Envelope &envelope);
+    void logRefusal(const QString &redacted, const char *why, bool answered);
 
     OperatorChannel *channel;
     FolderConsent *folders;

@@ -255,7 +255,8 @@ void TestLogFile::examAndRegistrationLeaveNoPatientValue()
           QStringLiteral(R"("type":"AUDIOMETRY")"), QStringLiteral(R"("type":"POLYSOMNO")"),
           QStringLiteral("Message 1008 sent"), QStringLiteral("Message 1005 sent"), QStringLiteral("Message 2010 sent"),
           QStringLiteral(R"("first_name":<text, 8 characters>)"),
-          QStringLiteral(R"("insurance_no":<text, 8 characters>)"), QStringLiteral("(no JSON object, 52 characters)")})
+          QStringLiteral(R"("insurance_no":<text, 8 characters>)"),
+          QStringLiteral("(no JSON object, 52 characters) -> refused: no usable envelope (error 2 sent)")})
         QVERIFY2(text.contains(logged), qPrintable(logged + QStringLiteral(" missing in:\n") + text));
     QStringList values{QStringLiteral("Audiogramm-Befund-Unikat"), QStringLiteral("1000;17;23")};
     const QJsonObject record = QJsonDocument::fromJson(patient.toUtf8()).object();
