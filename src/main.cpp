@@ -17,6 +17,10 @@ const QLatin1String closeRunningArgument("--close-running");
 
 int main(int argc, char *argv[])
 {
+    // Qt's own event loop rather than GLib's where both exist (not on Windows): GLib's wakes its poll for every
+    // socket notifier switched on or off, three system calls for each frame the connector sends.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QApplication application(argc, argv);
     // Names the operator's data folders: the origin decisions in "%APPDATA%\\SANvero\\SANvero Connector" on
     // Windows, the log file in "%LOCALAPPDATA%\\SANvero\\SANvero Connector".
