@@ -1,9 +1,14 @@
 // The channel's WebSocket edge, byte by byte: handshake answers, the closing handshake, frames no browser sends.
+#include <QDir>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 #include <QtEndian>
+
+#include <functional>
 
 #include "inprocessconnector.h"
 
@@ -126,6 +131,18 @@ InProcessConnector::Options listedOnly()
     return options;
 }
 
+// Set while a test watches the log category: called with each of its lines.
+std::function<void(const QString &)> watchLog;
+QtMessageHandler previousHandler = nullptr;
+
+void recordLogLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (watchLog && qstrcmp(context.category, "sanvero.log") == 0)
+        watchLog(message);
+    else
+        previousHandler(type, context, message);
+}
+
 } // namespace
 
 class TestWebSocketEdge : public QObject
@@ -140,6 +157,8 @@ private slots:
     void closeFrameComesBeforeTheEnd();
     void fragmentedTextArrivesWhole_data();
     void fragmentedTextArrivesWhole();
+    void answerLeavesBeforeItsLogLine_data();
+    void answerLeavesBeforeItsLogLine();
 };
 
 void TestWebSocketEdge::handshakeAnswer_data()
@@ -328,6 +347,49 @@ void TestWebSocketEdge::fragmentedTextArrivesWhole()
     QTRY_COMPARE(messages.count(), 1);
     QCOMPARE(messages.first().first().toString(), message);
     QVERIFY(!page.ended);
+}
+
+void TestWebSocketEdge::answerLeavesBeforeItsLogLine_data()
+{
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("code");
+    QTest::addRow("refused by the router")
+        << QByteArray("not json") << QStringLiteral("-> refused: no usable envelope") << 2;
+    QTest::addRow("a bridge's error") << QStringLiteral(
+                                             R"({"type":"AUDIOMETRY","appPath":"%1nowhere/","args":{"patient":{}}})")
+                                             .arg(QDir::rootPath())
+                                             .toUtf8()
+                                      << QStringLiteral("Error 1 sent") << 1;
+}
+
+// The page gets its answer before the connector writes the line about it: a page waits for no file.
+void TestWebSocketEdge::answerLeavesBeforeItsLogLine()
+{
+    QFETCH(QByteArray, message);
+    QFETCH(QString, line);
+    QFETCH(int, code);
+    InProcessConnector connector(listedOnly());
+    RawPage page(connector.channel.serverPort());
+    QCOMPARE(page.handshake(request()), 101);
+    int lines = 0;
+    bool answeredFirst = false;
+    previousHandler = qInstallMessageHandler(recordLogLine);
+    watchLog = [&](const QString &logged) {
+        if (!logged.contains(line))
+            return;
+        ++lines;
+        // Over loopback a frame written is at once readable; one not yet written cannot come while this waits.
+        answeredFirst = page.socket.bytesAvailable() > 0 || page.socket.waitForReadyRead(300);
+    };
+    page.send(0x1, message);
+    const RawPage::Frame answer = page.next();
+    watchLog = nullptr;
+    qInstallMessageHandler(previousHandler);
+    QCOMPARE(answer.opcode, 0x1);
+    QCOMPARE(QJsonDocument::fromJson(answer.payload).object().value(QStringLiteral("error")).toInt(), code);
+    QCOMPARE(lines, 1);
+    QVERIFY(answeredFirst);
 }
 
 QTEST_GUILESS_MAIN(TestWebSocketEdge)
