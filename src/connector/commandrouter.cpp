@@ -59,16 +59,14 @@ void CommandRouter::processTextMessage(const QString &message)
     // defines for the received text carries the redacted form too.
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8());
     const std::optional<Envelope> envelope = parseEnvelope(document);
+    // A message without a usable envelope is answered before its lines are written: a page waits for no file.
+    const bool answered = !envelope && channel->sendErrorFrame(INVALID_ARGUMENTS);
+    const QString redacted = redactedMessage(document, message.size());
+    qDebug() << redacted;
     if (!envelope) {
-        // Answered before its lines are written: a page waits for no file.
-        const bool answered = channel->sendErrorFrame(INVALID_ARGUMENTS);
-        const QString redacted = redactedMessage(document, message.size());
-        qDebug() << redacted;
         logRefusal(redacted, "no usable envelope", answered);
         return;
     }
-    const QString redacted = redactedMessage(document, message.size());
-    qDebug() << redacted;
     switch (folders->admit(*envelope, channel->currentOrigin())) {
     case FolderConsent::Outcome::Refused:
         logRefusal(redacted, "application folder not allowed", channel->sendErrorFrame(INVALID_ARGUMENTS));

@@ -2,8 +2,7 @@
 // holds is never moved, copied or read half-written.
 #include "platform/fileoperations.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QString>
 
 #include <cstring>
 #include <vector>
@@ -17,9 +16,10 @@
 
 namespace {
 
+// Made absolute by the system, as a relative path would be by Qt: against the current folder.
 std::wstring nativePath(const QString &path)
 {
-    return windowsPath(QFileInfo(path).absoluteFilePath().toStdString());
+    return windowsPath(path.toStdString());
 }
 
 QString lastError()

@@ -19,20 +19,16 @@ SessionClaim::SessionClaim(const QString &dataFolder)
     const QByteArray path = QFile::encodeName(dataFolder + QStringLiteral("/connector.lock"));
     // Close-on-exec: a program the connector starts must not keep the claim after the connector ended.
     descriptor = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (descriptor < 0) {
-        qCWarning(connectorLog).noquote() << "Cannot claim the session:" << QString::fromLocal8Bit(path)
-                                          << QString::fromLocal8Bit(std::strerror(errno));
+    if (descriptor >= 0 && ::flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
         claimed = true;
         return;
     }
-    if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
-        claimed = true;
-        return;
-    }
-    claimed = errno != EWOULDBLOCK;
+    // Held by another connector; any other failure leaves this one running, and says why.
+    const int error = errno;
+    claimed = descriptor < 0 || error != EWOULDBLOCK;
     if (claimed)
         qCWarning(connectorLog).noquote() << "Cannot claim the session:" << QString::fromLocal8Bit(path)
-                                          << QString::fromLocal8Bit(std::strerror(errno));
+                                          << QString::fromLocal8Bit(std::strerror(error));
 }
 
 SessionClaim::~SessionClaim()
